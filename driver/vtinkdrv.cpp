@@ -1,0 +1,3 @@
+// Exported driver frame (placeholder until the frame lands).
+#include "vtinkdrv.h"
+#include "vtlog.h"

@@ -1,0 +1,34 @@
+#!/bin/bash
+# Installs every Debian 12 package the build, the program and the tests need.
+# Non-interactive and idempotent; run as root (or with sudo available).
+set -euo pipefail
+
+PKGS=(
+  # build
+  cmake g++ make pkg-config
+  qtbase5-dev libqt5websockets5-dev libqt5svg5-dev libusb-1.0-0-dev
+  # tests: USB emulation, test frameworks, desktop, documents
+  umockdev libumockdev-dev libglib2.0-dev libgtest-dev libbenchmark-dev
+  xvfb xauth trayer xdotool x11-utils imagemagick poppler-utils procps
+  fonts-liberation fonts-dejavu-core
+  # web kit and browser tests
+  chromium chromium-driver
+  # packaging
+  dpkg-dev file
+)
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for p in "${PKGS[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup-deps: installing ${missing[*]}"
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# Node.js and npm come with the machine image (Debian's npm conflicts with it).
+command -v node >/dev/null || echo "setup-deps: warning: node not found; web tests will be skipped" >&2
+echo "setup-deps: all packages present"

@@ -1,0 +1,35 @@
+#!/bin/bash
+# Sets up, builds and runs every test: a normal build, then the
+# sanitizer builds (AddressSanitizer + UBSan; ThreadSanitizer for the
+# threaded SDK tests). Exit code 0 only when every run passed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+JOBS=${JOBS:-2}
+
+bash scripts/setup-deps.sh
+
+build() { # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$JOBS"
+}
+
+status=0
+echo "=== normal build ==="
+build build
+(cd build && ctest --output-on-failure -j"$JOBS" -LE "no-default") || status=1
+
+echo "=== AddressSanitizer + UndefinedBehaviorSanitizer build ==="
+build build-asan -DVT_SANITIZE=address,undefined
+(cd build-asan && ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+   ctest --output-on-failure -j"$JOBS" -L sanitize) || status=1
+
+if [ -d build-tsan ] || grep -rqs "tsan" tests/*/CMakeLists.txt; then
+  echo "=== ThreadSanitizer build ==="
+  build build-tsan -DVT_SANITIZE=thread
+  (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+     ctest --output-on-failure -j"$JOBS" -L tsan) || status=1
+fi
+
+exit $status
