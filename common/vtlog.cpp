@@ -10,7 +10,9 @@
 #error "each deliverable defines VT_LOG_MAIN_FILE and VT_LOG_THREAD_FILE"
 #endif
 
-extern "C" VT_LOG_EXPORT unsigned char g_bEnableLog = 0;
+extern "C" {
+VT_LOG_EXPORT unsigned char g_bEnableLog = 0;
+}
 
 long GetTickCount()
 {
