@@ -1,0 +1,2 @@
+// Q210/Q220 HID pad family (placeholder until its protocol lands).
+#include "families.h"

@@ -1,0 +1,1 @@
+set(VT_SERVICE_CORE_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/websocketservice.cpp)

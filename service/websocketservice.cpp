@@ -1,0 +1,1 @@
+// WebSocket service (placeholder until the spine lands).
