@@ -1,13 +1,673 @@
-// QT410/M420 tablet family: not available until its protocol lands.
-#include "families.h"
+// QT410/M420 tablet family: one implementation, the M420 differing only in
+// the traits below. Pen and hot-key data arrive on interface 2's vendor
+// endpoints once the tablet is switched into its self-defined modes.
+#include "tablet_internal.h"
+#include "vtlog.h"
 
-int IsUSBDeviceConnected_QT410() { return VTSPDART_NOT_AVAILABLE; }
-int ShutdownUSBDevice_QT410() { return VTSPDART_SUCCESS; }
-int ClearDeviceContent_QT410() { return VTSPDART_NOT_AVAILABLE; }
-int GetDevicePadID_QT410(char*, int) { return VTSPDART_NOT_AVAILABLE; }
-int GetDevicePartsVersion_QT410(char*, int) { return VTSPDART_NOT_AVAILABLE; }
-int IsUSBDeviceConnected_M420() { return VTSPDART_NOT_AVAILABLE; }
-int ShutdownUSBDevice_M420() { return VTSPDART_SUCCESS; }
-int ClearDeviceContent_M420() { return VTSPDART_NOT_AVAILABLE; }
-int GetDevicePadID_M420(char*, int) { return VTSPDART_NOT_AVAILABLE; }
-int GetDevicePartsVersion_M420(char*, int) { return VTSPDART_NOT_AVAILABLE; }
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#define INTERFACE_NUMBER 2
+
+namespace {
+
+const TabletTraits kTraitsQT410 = {
+    .model = "QT410",
+    .decoderSuffix = "",
+    .threadLogFile = VT_LOG_DIR "vtinkdrv_inthread_QT410.log",
+    .bLogInputLengthOnEnter = true,
+    .bStdPenModeAtShutdown = false,
+    .clearProduct = "RUVU410",
+};
+
+const TabletTraits kTraitsM420 = {
+    .model = "M420",
+    .decoderSuffix = "_M420",
+    .threadLogFile = VT_LOG_DIR "vtinkdrv_inthread_M420.log",
+    .bLogInputLengthOnEnter = false,
+    // The M420 is also used as a plain pen tablet: hand the pen back.
+    .bStdPenModeAtShutdown = true,
+    .clearProduct = "ROV420",
+};
+
+void sleep_ms(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Copies at most nMaxCount - 1 bytes of a text and terminates it.
+void copy_text(char* pDst, int nMaxCount, const char* pSrc)
+{
+    size_t n = strnlen(pSrc, (size_t)nMaxCount - 1);
+    memcpy(pDst, pSrc, n);
+    pDst[n] = 0;
+}
+
+class TabletFamily {
+public:
+    explicit TabletFamily(const TabletTraits& traits) : m_traits(traits), m_threadLog(traits.threadLogFile) {}
+
+    int Connect();
+    int Shutdown();
+    int Clear();
+    int GetPadID(char* pPadID, int nMaxCount);
+    int GetPartsVersion(char* pVersion, int nMaxCount);
+
+    bool Search(TabletDeviceContext* pdc);
+    bool Open(TabletDeviceContext* pdc);
+    bool ReadTabletContext(TabletContext* ptc);
+    int GetIndexString(uint8_t index, uint8_t* pBuffer, int nSize, bool bRaw);
+    int ReadBytes(uint8_t* pBuffer, int nLength, unsigned int nTimeoutMs);
+    int WriteBytes(const uint8_t* pBuffer, int nLength, unsigned int nTimeoutMs);
+    bool ChangePenMode(uint8_t mode);
+    bool ChangeKeyMode();
+    bool ClearTabletSurface();
+
+    void Reader();
+    void DecodePen(const uint8_t* p, int n, unsigned char* pbPenUp);
+    void DecodeHotKeys(const uint8_t* p, int n);
+    void DecodeResponse(const uint8_t* p, int n);
+
+    const TabletTraits& m_traits;
+    VtLogWriter m_threadLog;
+    TabletDeviceContext m_dc{};
+    TabletContext m_tc{};
+    TabletDeviceInfo m_info{};
+    std::atomic<unsigned char> m_bAbort{0};
+    std::atomic<unsigned char> m_bInside{0};
+    pthread_t m_threadID{};
+    std::atomic<uint32_t> m_ackMask{0};
+
+private:
+    bool sendCommand(uint8_t b1, uint8_t b2);
+    struct Label {
+        char s[96];
+        operator const char*() const { return s; }
+    };
+    // "Name_QT410()": log labels carry the model's own function names.
+    Label label(const char* fn, bool decoder = false) const
+    {
+        Label l;
+        snprintf(l.s, sizeof l.s, "%s%s%s()", fn, decoder ? m_traits.decoderSuffix : "_",
+                 decoder ? "" : m_traits.model);
+        return l;
+    }
+};
+
+TabletFamily g_tabletQT410(kTraitsQT410);
+TabletFamily g_tabletM420(kTraitsM420);
+
+void* reader_entry(void* arg)
+{
+    static_cast<TabletFamily*>(arg)->Reader();
+    return nullptr;
+}
+
+int TabletFamily::Connect()
+{
+    const Label L = label("IsUSBDeviceConnected");
+    int nResult = VtUsbInit();
+    if (nResult < 0) {
+        VT_LOG(L, "<%ld>-libusb_init() failed, nResult=%d, err=%s", nResult, libusb_error_name(nResult));
+        return VTSPDART_USB_INIT_FAILED;
+    }
+    m_tc = TabletContext{};
+    m_info = TabletDeviceInfo{};
+    TabletDeviceContext dc{};
+    if (!Search(&dc)) {
+        VT_LOG(L, "<%ld>-SearchTablet_%s(&dc) Failed !", m_traits.model);
+        return VTSPDART_TABLET_NOT_FOUND;
+    }
+    if (!Open(&dc)) {
+        VT_LOG(L, "<%ld>-OpenTablet_%s(&dc) Failed !", m_traits.model);
+        return VTSPDART_TABLET_OPEN_FAILED;
+    }
+    m_bAbort = 0;
+    // Raised before the thread exists, so a shutdown right after the
+    // connect cannot miss a reader that has not been scheduled yet.
+    m_bInside = 1;
+    nResult = pthread_create(&m_threadID, nullptr, reader_entry, this);
+    if (nResult != 0) {
+        m_bInside = 0;
+        VT_LOG(L, "<%ld>-pthread_create() failed, nResult=%d\n", nResult);
+        return VTSPDART_THREAD_CREATE_FAILED;
+    }
+    pthread_detach(m_threadID);
+    VT_LOG(L, "<%ld>-create background thread OK...");
+    return VTSPDART_SUCCESS;
+}
+
+bool TabletFamily::Search(TabletDeviceContext* pdc)
+{
+    const Label L = label("SearchTablet");
+    libusb_device** devs = nullptr;
+    ssize_t cnt = libusb_get_device_list(nullptr, &devs);
+    if (cnt <= 0) {
+        VT_LOG(L, "<%ld>-libusb_get_device_list(NULL, &devs), Failed !");
+        if (devs)
+            libusb_free_device_list(devs, 1);
+        return false;
+    }
+    bool bFound = false;
+    for (ssize_t i = 0; i < cnt && !bFound; ++i) {
+        libusb_device_descriptor desc;
+        if (libusb_get_device_descriptor(devs[i], &desc) != 0 || desc.idVendor != TABLET_USB_VENDOR_ID)
+            continue;
+        libusb_config_descriptor* cfg = nullptr;
+        if (libusb_get_config_descriptor(devs[i], 0, &cfg) != 0 || !cfg)
+            continue;
+        if (cfg->bNumInterfaces == 3 && cfg->interface[2].num_altsetting > 0 &&
+            cfg->interface[2].altsetting[0].bNumEndpoints == 2) {
+            TabletDeviceContext dc{};
+            const libusb_interface_descriptor& alt = cfg->interface[2].altsetting[0];
+            for (int e = 0; e < 2; ++e) {
+                const libusb_endpoint_descriptor& ep = alt.endpoint[e];
+                if (ep.bEndpointAddress & 0x80) {
+                    dc.EPInAddr = ep.bEndpointAddress;
+                    dc.InputLength = ep.wMaxPacketSize;
+                } else {
+                    dc.EPOutAddr = ep.bEndpointAddress;
+                    dc.OutputLength = ep.wMaxPacketSize;
+                }
+            }
+            // Two endpoints of one direction cannot carry commands and
+            // reports both; such a device is not one of ours.
+            if (dc.EPInAddr && dc.EPOutAddr && dc.InputLength > 0) {
+                dc.VID = desc.idVendor;
+                dc.PID = desc.idProduct;
+                dc.BusAddr = (uint16_t)(libusb_get_bus_number(devs[i]) << 8 | libusb_get_device_address(devs[i]));
+                *pdc = dc;
+                bFound = true;
+                VT_LOG(L, "<%ld>-pdc->EPInAddr=%x, InputLength=%d, EPOutAddr=%x, OutputLength=%d, VID=%x, PID=%x",
+                       dc.EPInAddr, dc.InputLength, dc.EPOutAddr, dc.OutputLength, dc.VID, dc.PID);
+            }
+        }
+        libusb_free_config_descriptor(cfg);
+    }
+    libusb_free_device_list(devs, 1);
+    VT_LOG(L, "<%ld>-Leave with result=%d", (int)bFound);
+    return bFound;
+}
+
+bool TabletFamily::Open(TabletDeviceContext* pdc)
+{
+    const Label L = label("OpenTablet");
+    libusb_device** devs = nullptr;
+    ssize_t cnt = libusb_get_device_list(nullptr, &devs);
+    libusb_device* dev = nullptr;
+    for (ssize_t i = 0; i < cnt && !dev; ++i) {
+        libusb_device_descriptor desc;
+        if (libusb_get_device_descriptor(devs[i], &desc) != 0)
+            continue;
+        uint16_t busAddr = (uint16_t)(libusb_get_bus_number(devs[i]) << 8 | libusb_get_device_address(devs[i]));
+        if (desc.idVendor == pdc->VID && desc.idProduct == pdc->PID && busAddr == pdc->BusAddr)
+            dev = devs[i];
+    }
+    auto fail = [&](libusb_device_handle* h) {
+        if (h)
+            libusb_close(h);
+        if (devs)
+            libusb_free_device_list(devs, 1);
+        return false;
+    };
+    if (!dev) {
+        VT_LOG(L, "<%ld>-(dev == NULL), Failed !");
+        return fail(nullptr);
+    }
+    libusb_device_handle* handle = nullptr;
+    if (libusb_open(dev, &handle) != 0 || !handle)
+        return fail(nullptr);
+    VT_LOG(L, "<%ld>-libusb_open(dev, &handle), OK...");
+
+    const int itfnum = INTERFACE_NUMBER;
+    if (libusb_kernel_driver_active(handle, itfnum) == 1) {
+        VT_LOG(L, "<%ld>-(libusb_kernel_driver_active(handle, itfnum) == 1)...");
+        int ret = libusb_detach_kernel_driver(handle, itfnum);
+        if (ret != 0)
+            VT_LOG(L, "<%ld>-libusb_detach_kernel_driver() failed, ret=%d, err=%s", ret, libusb_error_name(ret));
+    }
+    if (libusb_claim_interface(handle, INTERFACE_NUMBER) != 0) {
+        VT_LOG(L, "<%ld>-libusb_claim_interface(), Failed !");
+        return fail(handle);
+    }
+    pdc->Handle = handle;
+    m_dc = *pdc;
+
+    TabletContext tc{};
+    if (!ReadTabletContext(&tc)) {
+        VT_LOG(L, "<%ld>-ReadTabletContext_%s(&tc), Failed !", m_traits.model);
+        libusb_release_interface(handle, INTERFACE_NUMBER);
+        m_dc.Handle = nullptr;
+        pdc->Handle = nullptr;
+        return fail(handle);
+    }
+    bool bRet = ChangePenMode(TABLET_PEN_MODE_CUSTOM_QT410);
+    VT_LOG(L, "<%ld>-after call ChangePenMode_%s(TABLET_PEN_MODE_CUSTOM_QT410), bRet=%d", m_traits.model, (int)bRet);
+    sleep_ms(20);
+    bRet = ChangeKeyMode();
+    VT_LOG(L, "<%ld>-after call ChangeKeyMode_%s(), bRet=%d", m_traits.model, (int)bRet);
+    sleep_ms(20);
+    m_tc = tc;
+    libusb_free_device_list(devs, 1);
+    return true;
+}
+
+int TabletFamily::GetIndexString(uint8_t index, uint8_t* pBuffer, int nSize, bool bRaw)
+{
+    libusb_device_handle* h = m_dc.Handle;
+    if (!h)
+        return LIBUSB_ERROR_NO_DEVICE;
+    memset(pBuffer, 0, (size_t)nSize);
+    if (!bRaw)
+        return libusb_get_string_descriptor_ascii(h, index, pBuffer, nSize);
+    int r = libusb_control_transfer(h, 0x80, 0x06, (uint16_t)(0x0300 + index), 0x0409, pBuffer, (uint16_t)nSize, 1000);
+    if (r < 0)
+        return r;
+    int n = r >= 2 ? r - 2 : 0;
+    memmove(pBuffer, pBuffer + 2, (size_t)n);
+    memset(pBuffer + n, 0, (size_t)(nSize - n));
+    return n;
+}
+
+bool TabletFamily::ReadTabletContext(TabletContext* ptc)
+{
+    const Label L = label("ReadTabletContext");
+    uint8_t buf[32];
+    int xybytes = 2;
+    int ret = GetIndexString(TABLET_INDEX_STRING_XYBYTES, buf, 32, true);
+    if (ret >= 3 && buf[2] != 0)
+        xybytes = 3;
+
+    sleep_ms(30);
+    uint8_t product[sizeof ptc->cProduct] = {};
+    ret = GetIndexString(TABLET_INDEX_STRING_PRODUCT_QT410, product, 32, false);
+    if (ret < 0) {
+        VT_LOG(L, "<%ld>-GetIndexString_%s(TABLET_INDEX_STRING_PRODUCT_QT410, product, 32, false) Failed, ret=%d, err=%s",
+               m_traits.model, ret, libusb_error_name(ret));
+        return false;
+    }
+    product[ret < 32 ? ret : 31] = 0;
+    copy_text(ptc->cProduct, sizeof ptc->cProduct, (const char*)product);
+    copy_text(m_info.cProduct, sizeof m_info.cProduct, (const char*)product);
+    VT_LOG(L, "<%ld>-ptc->cProduct=%s, xybytes=%d", ptc->cProduct, xybytes);
+
+    sleep_ms(30);
+    uint8_t fw[32];
+    ret = GetIndexString(TABLET_INDEX_STRING_FIRMWARE_VERSION_QT410, fw, 32, true);
+    if (ret < 0) {
+        VT_LOG(L, "<%ld>-GetIndexString_%s(TABLET_INDEX_STRING_FIRMWARE_VERSION_QT410, firmwareVersion, 32, true) Failed, ret=%d, err=%s",
+               m_traits.model, ret, libusb_error_name(ret));
+        return false;
+    }
+    m_info.nFirmwareMajorVersion = fw[3];
+    m_info.nFirmwareMinorVersion = fw[2];
+    m_info.nFirmwareRevision1 = fw[1];
+    m_info.nFirmwareRevision2 = fw[0];
+    if (g_bEnableLog) {
+        char fmVer[32 * 5 + 1] = {};
+        for (int i = 0; i < ret; ++i)
+            snprintf(fmVer + 5 * i, 6, "0x%02x ", fw[i]);
+        VT_LOG(L, "<%ld>-fmVer=%s", fmVer);
+        VT_LOG(L, "<%ld>-g_DeviceInfo_%s.nFirmwareMajorVersion=%d, nFirmwareMinorVersion=%d, nFirmwareRevision1=%d, nFirmwareRevision2=%d",
+               m_traits.model, m_info.nFirmwareMajorVersion, m_info.nFirmwareMinorVersion, m_info.nFirmwareRevision1,
+               m_info.nFirmwareRevision2);
+    }
+
+    sleep_ms(30);
+    uint8_t date[32];
+    ret = GetIndexString(TABLET_INDEX_STRING_FIRMWARE_RELEASE_DATE_QT410, date, 32, true);
+    if (ret < 0) {
+        VT_LOG(L, "<%ld>-GetIndexString_%s(TABLET_INDEX_STRING_FIRMWARE_RELEASE_DATE_QT410, firmwareReleaseDate, 32, true) Failed, ret=%d, err=%s",
+               m_traits.model, ret, libusb_error_name(ret));
+        return false;
+    }
+    m_info.nFirmwareReleaseYear = ParseTabletReleaseYear(date, ret);
+    if (g_bEnableLog) {
+        char text[17] = {};
+        for (int i = 0; i < ret / 2 && i < 16; ++i)
+            text[i] = (char)date[2 * i];
+        VT_LOG(L, "<%ld>-fwRleaseDate=%s, nFirmwareReleaseYear=%d", text, m_info.nFirmwareReleaseYear);
+    }
+
+    sleep_ms(30);
+    uint8_t sn[32];
+    ret = GetIndexString(TABLET_INDEX_STRING_SN_QT410, sn, 32, true);
+    if (ret < 0)
+        return false;
+    FormatTabletSerialNumber(sn, ret, m_info.nFirmwareReleaseYear, ptc->cSerialNumber);
+    copy_text(m_info.cSerialNumber, sizeof m_info.cSerialNumber, ptc->cSerialNumber);
+    if (m_info.nFirmwareReleaseYear < 2024)
+        VT_LOG(L, "<%ld>-g_DeviceInfo_%s.cSerialNumber=%s (Old format due to firmware release year < 2024)", m_traits.model,
+               m_info.cSerialNumber);
+    else
+        VT_LOG(L, "<%ld>-g_DeviceInfo_%s.cSerialNumber=%s (New format due to firmware release year >= 2024)", m_traits.model,
+               m_info.cSerialNumber);
+
+    sleep_ms(30);
+    uint8_t capacity[32];
+    ret = GetIndexString(TABLET_INDEX_STRING_CAPACITY_QT410, capacity, 32, true);
+    TabletCapacity cap{};
+    if (ret < 0 || !ParseTabletCapacity(capacity, ret, xybytes, &cap)) {
+        VT_LOG(L, "<%ld>-GetIndexString_%s(TABLET_INDEX_STRING_CAPACITY_QT410, capacity, 32, true) Failed, ret=%d, err=%s",
+               m_traits.model, ret, ret < 0 ? libusb_error_name(ret) : "capacity record too short");
+        return false;
+    }
+    ptc->MaxLogicX = cap.MaxLogicX;
+    ptc->MaxLogicY = cap.MaxLogicY;
+    ptc->MaxPressure = cap.MaxPressure;
+    m_info.MaxLogicX = cap.MaxLogicX;
+    m_info.MaxLogicY = cap.MaxLogicY;
+    m_info.MaxPressure = cap.MaxPressure;
+    m_info.lpi = cap.lpi;
+    VT_LOG(L, "<%ld>-ptc->MaxLogicX=%d, MaxLogicY=%d, MaxPressure=%d, lpi=%d", ptc->MaxLogicX, ptc->MaxLogicY,
+           ptc->MaxPressure, cap.lpi);
+    return true;
+}
+
+int TabletFamily::ReadBytes(uint8_t* pBuffer, int nLength, unsigned int nTimeoutMs)
+{
+    if (!m_dc.Handle || !m_dc.EPInAddr || !m_dc.EPOutAddr)
+        return -4;
+    if (nLength > m_dc.InputLength)
+        nLength = m_dc.InputLength;
+    int transferred = 0;
+    int r = libusb_interrupt_transfer(m_dc.Handle, m_dc.EPInAddr, pBuffer, nLength, &transferred, nTimeoutMs);
+    return r < 0 ? r : transferred;
+}
+
+int TabletFamily::WriteBytes(const uint8_t* pBuffer, int nLength, unsigned int nTimeoutMs)
+{
+    if (!m_dc.Handle || !m_dc.EPInAddr || !m_dc.EPOutAddr)
+        return -4;
+    if (nLength > m_dc.OutputLength)
+        nLength = m_dc.OutputLength;
+    uint8_t out[64];
+    std::vector<uint8_t> big;
+    uint8_t* p = out;
+    if (nLength > (int)sizeof out) {
+        big.resize((size_t)nLength);
+        p = big.data();
+    }
+    memcpy(p, pBuffer, (size_t)nLength);
+    int transferred = 0;
+    int r = libusb_interrupt_transfer(m_dc.Handle, m_dc.EPOutAddr, p, nLength, &transferred, nTimeoutMs);
+    if (r < 0)
+        return r;
+    return transferred == nLength ? nLength : 0;
+}
+
+bool TabletFamily::sendCommand(uint8_t b1, uint8_t b2)
+{
+    const uint8_t cmd[8] = {0x09, b1, b2, 0, 0, 0, 0, 0};
+    return WriteBytes(cmd, 8, 100) == 8;
+}
+
+bool TabletFamily::ChangePenMode(uint8_t mode) { return sendCommand(0x01, mode); }
+bool TabletFamily::ChangeKeyMode() { return sendCommand(0x02, 0x02); }
+
+bool TabletFamily::ClearTabletSurface()
+{
+    const Label L = label("ClearTabletSurface");
+    if (strcmp(m_tc.cProduct, m_traits.clearProduct) != 0) {
+        VT_LOG(L, "<%ld>-strcmp(g_TabCtx_%s.cProduct, c%s) != 0, leave now !", m_traits.model, m_traits.clearProduct);
+        return false;
+    }
+    VT_LOG(L, "<%ld>-strcmp(b4 call WriteBytes_%s()...", m_traits.model);
+    return sendCommand(0x0F, 0x01);
+}
+
+int TabletFamily::Clear()
+{
+    ClearTabletSurface();
+    return VTSPDART_SUCCESS;
+}
+
+int TabletFamily::GetPadID(char* pPadID, int nMaxCount)
+{
+    if (!m_dc.Handle)
+        return VTSPDART_NOT_AVAILABLE;
+    copy_text(pPadID, nMaxCount, m_info.cSerialNumber);
+    return VTSPDART_SUCCESS;
+}
+
+int TabletFamily::GetPartsVersion(char* pVersion, int nMaxCount)
+{
+    if (!m_dc.Handle)
+        return VTSPDART_NOT_AVAILABLE;
+    copy_text(pVersion, nMaxCount, m_info.cProduct);
+    return VTSPDART_SUCCESS;
+}
+
+void TabletFamily::Reader()
+{
+    char L[64];
+    snprintf(L, sizeof L, "backgroundThread_%s()", m_traits.model);
+    std::vector<uint8_t> buf(m_dc.InputLength ? m_dc.InputLength : 1);
+    unsigned char bPenUp = 1;
+    m_bInside = 1;
+    if (m_traits.bLogInputLengthOnEnter)
+        VT_LOG_TO(m_threadLog, L, "<%ld>-Enter, g_DevCtx_%s.InputLength=%d", m_traits.model, m_dc.InputLength);
+    else
+        VT_LOG_TO(m_threadLog, L, "<%ld>-Enter...");
+    while (!m_bAbort) {
+        int n = ReadBytes(buf.data(), (int)buf.size(), 100);
+        if (n == LIBUSB_ERROR_TIMEOUT) {
+            if (m_bAbort) {
+                VT_LOG_TO(m_threadLog, L, "<%ld>-ReadBytes_%s() TIME OUT and Abort, break out the while() loop !",
+                          m_traits.model);
+                break;
+            }
+            continue;
+        }
+        if (n < 0) {
+            // Also ends the reader on an unplug (no device): nothing to spin on.
+            VT_LOG_TO(m_threadLog, L, "<%ld>-ReadBytes_%s() failed, nResult=%d, err=%s, break out the while() loop !",
+                      m_traits.model, n, libusb_error_name(n));
+            break;
+        }
+        const uint8_t* p = buf.data();
+        if (n < 2 || p[0] != 0x09)
+            continue;
+        if (p[1] & 0x80) {
+            DecodeResponse(p, n);
+        } else if (p[1] == 0x41) {
+            if (n < 3) {
+                DecodePen(p, n, &bPenUp);  // drops it with its log line
+            } else if (p[2] == 0xA1) {
+                DecodePen(p, n, &bPenUp);
+            } else if (p[2] == 0xA0 && bPenUp == 0) {
+                DecodePen(p, n, &bPenUp);
+                bPenUp = 1;
+            }
+        } else if (p[1] == 0x42) {
+            DecodeHotKeys(p, n);
+        }
+    }
+    VT_LOG_TO(m_threadLog, L, "<%ld>-Leave !");
+    m_bInside = 0;
+}
+
+void TabletFamily::DecodePen(const uint8_t* p, int n, unsigned char* pbPenUp)
+{
+    const Label L = label("DecodeSelfDefinedPenData", true);
+    if (n < 9) {
+        VT_LOG_TO(m_threadLog, L, "<%ld>-Leave due to nDataSize < 9 !");
+        return;
+    }
+    int x = p[3] | p[4] << 8;
+    int y = p[5] | p[6] << 8;
+    int pr = p[7] | p[8] << 8;
+    int type;
+    if (p[2] == 0xA1) {
+        if (*pbPenUp) {
+            *pbPenUp = 0;
+            type = HWET_PEN_DOWN;
+            VT_LOG_TO(m_threadLog, L, "<%ld>-(x, y, p) = (%d, %d, %d) - pen down !", x, y, pr);
+        } else {
+            type = HWET_PEN_MOVE;
+            VT_LOG_TO(m_threadLog, L, "<%ld>-(x, y, p) = (%d, %d, %d) - pen move !", x, y, pr);
+        }
+    } else if (p[2] == 0xA0) {
+        type = HWET_PEN_UP;
+        VT_LOG_TO(m_threadLog, L, "<%ld>-(x, y, p) = (%d, %d, %d) - pen up !", x, y, pr);
+    } else {
+        return;
+    }
+    HWSignDataCallback cb = g_pfnHWSignDataCallback;
+    if (cb)
+        cb(x, y, pr, type);
+}
+
+void TabletFamily::DecodeHotKeys(const uint8_t* p, int n)
+{
+    const Label L = label("DecodeSelfDefinedHotKeysData", true);
+    if (n < 5) {
+        VT_LOG_TO(m_threadLog, L, "<%ld>-Leave due to nDataSize < 5 !");
+        return;
+    }
+    if (p[4] != 1 && p[4] != 2) {
+        VT_LOG_TO(m_threadLog, L, "<%ld>-[Unknown] HotKey !");
+        return;
+    }
+    if (p[2] != 1)
+        return;
+    const bool bCancel = p[4] == 1;
+    if (p[3] == 1) {
+        VT_LOG_TO(m_threadLog, L, bCancel ? "<%ld>-[Cancel] HotKey : down..." : "<%ld>-[Confirm] HotKey : down...");
+    } else if (p[3] == 0) {
+        VT_LOG_TO(m_threadLog, L, bCancel ? "<%ld>-[Cancel] HotKey : up !" : "<%ld>-[Confirm] HotKey : up !");
+        HWSignDataCallback cb = g_pfnHWSignDataCallback;
+        if (cb)
+            cb(0, 0, 0, bCancel ? HWET_CANCEL_KEY : HWET_CONFIRM_KEY);
+    }
+}
+
+void TabletFamily::DecodeResponse(const uint8_t* p, int n)
+{
+    const Label L = label("DecodeResponseOfSelfDefinedEndpointCommands", true);
+    if (n < 3) {
+        VT_LOG_TO(m_threadLog, L, "<%ld>-Leave due to nDataSize < 3 !");
+        return;
+    }
+    static const struct {
+        uint8_t command, flag;
+        uint32_t bit;
+        const char* text;
+    } kAcks[] = {
+        {0x81, 0x01, TABLET_ACK_STD_MOUSE, "standard mouse..."},
+        {0x81, 0x02, TABLET_ACK_STD_PEN, "standard digit-pen/digit-tablet..."},
+        {0x81, 0x04, TABLET_ACK_CUSTOM_PEN, "self-defined pen data..."},
+        {0x82, 0x01, TABLET_ACK_STD_HOTKEYS, "standard hotkeys..."},
+        {0x82, 0x02, TABLET_ACK_CUSTOM_HOTKEYS, "self-defined hotkeys..."},
+        {0x8F, 0x01, TABLET_ACK_CLEAR, "clear signpad inking data..."},
+    };
+    for (const auto& a : kAcks) {
+        if (p[1] == a.command && (p[2] & a.flag)) {
+            VT_LOG_TO(m_threadLog, L, "<%ld>-response for setting self-defined endpoint command: %s", a.text);
+            m_ackMask |= a.bit;
+        }
+    }
+}
+
+int TabletFamily::Shutdown()
+{
+    const Label L = label("ShutdownUSBDevice");
+    if (m_dc.Handle) {
+        m_bAbort = 1;
+        VT_LOG(L, "<%ld>-start wait leave sign background thread...");
+        for (int i = 0; i < 1000 && m_bInside; ++i)
+            sleep_ms(1);
+        if (!m_bInside)
+            VT_LOG(L, "<%ld>-g_bInside_Background_Thread_%s == false !", m_traits.model);
+        VT_LOG(L, "<%ld>-End wait leave sign background thread...");
+        if (m_traits.bStdPenModeAtShutdown) {
+            bool bRet = ChangePenMode(TABLET_PEN_MODE_STD_M420);
+            VT_LOG(L, "<%ld>-after call ChangePenMode_%s(TABLET_PEN_MODE_STD_M420), bRet=%d", m_traits.model, (int)bRet);
+        }
+        VT_LOG(L, "<%ld>-B4 call libusb_release_interface(g_DevCtx_%s.Handle, INTERFACE_NUMBER)...", m_traits.model);
+        libusb_release_interface(m_dc.Handle, INTERFACE_NUMBER);
+        VT_LOG(L, "<%ld>-after call libusb_release_interface(g_DevCtx_%s.Handle, INTERFACE_NUMBER)...", m_traits.model);
+        libusb_close(m_dc.Handle);
+        VT_LOG(L, "<%ld>-after call libusb_close(g_DevCtx_%s.Handle)...", m_traits.model);
+        m_dc.Handle = nullptr;
+    }
+    VtUsbExit();
+    return VTSPDART_SUCCESS;
+}
+
+TabletFamily* family_of(int nDeviceID)
+{
+    return nDeviceID == RUVU410_DEVICE ? &g_tabletQT410 : nDeviceID == ROV420_DEVICE ? &g_tabletM420 : nullptr;
+}
+
+}  // namespace
+
+bool ParseTabletCapacity(const uint8_t* p, int n, int w, TabletCapacity* pOut)
+{
+    if (n <= 9 || (w != 2 && w != 3))
+        return false;
+    // Only the low 16 bits of a 3-byte coordinate count.
+    pOut->MaxLogicX = (uint16_t)(p[0] | p[1] << 8);
+    pOut->MaxLogicY = (uint16_t)(p[w] | p[w + 1] << 8);
+    pOut->MaxPressure = (uint16_t)(p[2 * w] | p[2 * w + 1] << 8);
+    pOut->lpi = (uint16_t)(p[2 * w + 2] | p[2 * w + 3] << 8);
+    return true;
+}
+
+void FormatTabletSerialNumber(const uint8_t* p, int n, uint32_t nReleaseYear, char (&out)[12])
+{
+    memset(out, 0, sizeof out);
+    const int units = n / 2;
+    int k = 0;
+    if (nReleaseYear < 2024) {
+        // Packed BCD, high nibble first; nibbles above 9 come out as ':' to '?'.
+        for (int i = 0; i < units && i < 5; ++i) {
+            out[k++] = (char)('0' + (p[2 * i] >> 4));
+            out[k++] = (char)('0' + (p[2 * i] & 0x0F));
+        }
+    } else if (n > 5) {
+        for (int i = 0; i < units && k < 10 && p[2 * i] != 0; ++i)
+            out[k++] = (char)p[2 * i];
+    }
+}
+
+uint32_t ParseTabletReleaseYear(const uint8_t* p, int n)
+{
+    char year[5] = {};
+    for (int i = 0; i < 4 && 2 * i < n; ++i)
+        year[i] = (char)p[2 * i];
+    return (uint32_t)strtoul(year, nullptr, 10);
+}
+
+const TabletDeviceInfo* TabletDeviceInfoOf(int nDeviceID)
+{
+    TabletFamily* f = family_of(nDeviceID);
+    return f ? &f->m_info : nullptr;
+}
+
+const TabletContext* TabletContextOf(int nDeviceID)
+{
+    TabletFamily* f = family_of(nDeviceID);
+    return f ? &f->m_tc : nullptr;
+}
+
+uint32_t TabletAckMaskOf(int nDeviceID)
+{
+    TabletFamily* f = family_of(nDeviceID);
+    return f ? f->m_ackMask.load() : 0;
+}
+
+// The family's entry points under each model's names.
+#define VT_TABLET_ENTRY_POINTS(M, fam)                                                            \
+    int IsUSBDeviceConnected_##M() { return fam.Connect(); }                                     \
+    int ShutdownUSBDevice_##M() { return fam.Shutdown(); }                                       \
+    int ClearDeviceContent_##M() { return fam.Clear(); }                                         \
+    int GetDevicePadID_##M(char* pPadID, int nMaxCount) { return fam.GetPadID(pPadID, nMaxCount); } \
+    int GetDevicePartsVersion_##M(char* pVersion, int nMaxCount) { return fam.GetPartsVersion(pVersion, nMaxCount); }
+
+VT_TABLET_ENTRY_POINTS(QT410, g_tabletQT410)
+VT_TABLET_ENTRY_POINTS(M420, g_tabletM420)
