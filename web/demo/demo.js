@@ -1,0 +1,326 @@
+// Demo page of the vtinkhost web kit: open a pad, watch the signature grow,
+// confirm or cancel on the pad, download the result.
+import {
+  VtInkHost, IMAGE_TYPE, base64ToBlob, inkToSvg, toDataUrl,
+} from '../vtinkhost.js';
+
+const $ = (id) => document.getElementById(id);
+const params = new URLSearchParams(location.search);
+const wsUrl = params.get('ws') || `ws://${location.hostname || 'localhost'}:6089`;
+// Control interface of vtinkpad: same origin when it serves this page.
+const padUrl = (params.get('pad') || (location.protocol.startsWith('http') ? location.origin : '')).replace(/\/$/, '');
+const PREVIEW_INTERVAL_MS = 120;
+
+const host = new VtInkHost(wsUrl, { timeout: 8000 });
+let isOpen = false;
+let previewTimer = null;
+let polling = false;
+
+function log(text, isError = false) {
+  const li = document.createElement('li');
+  li.textContent = `${new Date().toLocaleTimeString()} ${text}`;
+  if (isError) li.className = 'error';
+  $('log').prepend(li);
+  while ($('log').children.length > 60) $('log').lastChild.remove();
+}
+
+function setStatus(text, isError = false) {
+  $('status').textContent = text;
+  $('status').classList.toggle('error', isError);
+}
+
+function setOpen(open) {
+  isOpen = open;
+  $('open').disabled = open;
+  $('model').disabled = open;
+  $('close').disabled = !open;
+  $('clear').disabled = !open;
+  $('info-refresh').disabled = !open;
+  clearInterval(previewTimer);
+  previewTimer = open ? setInterval(pollPreview, PREVIEW_INTERVAL_MS) : null;
+}
+
+function showPreview(dataUrl) {
+  $('preview').hidden = !dataUrl;
+  $('preview-empty').hidden = !!dataUrl;
+  if (dataUrl) $('preview').src = dataUrl;
+  else $('preview').removeAttribute('src');
+}
+
+async function pollPreview() {
+  if (polling || !isOpen || !host.connected) return;
+  polling = true;
+  try {
+    const ev = await host.getInks();
+    if (ev) { // null: unchanged since the last poll
+      showPreview(ev.dataUrl);
+      $('preview').dataset.version = String(Number($('preview').dataset.version || 0) + 1);
+    }
+  } catch (e) {
+    log(`preview: ${e.message}`, true);
+  } finally {
+    polling = false;
+  }
+}
+
+async function applyPen() {
+  if (!isOpen) return;
+  await host.setPenColor($('color').value);
+  await host.setPenWidth(Number($('width').value));
+  await host.setPenStyle($('pressure').checked);
+  await applyClip();
+}
+
+async function applyClip() {
+  if (!isOpen) return;
+  if ($('clip').checked) {
+    // 0 x 0 would switch clipping off again
+    const mx = Math.max(0, Number($('clip-x').value) || 0);
+    const my = Math.max(0, Number($('clip-y').value) || 0);
+    await host.setClip(mx || 1, my);
+  } else {
+    await host.setClip(0, 0);
+  }
+}
+
+async function openPad() {
+  const model = $('model').value;
+  const w = Number($('cw').value) || 600;
+  const h = Number($('ch').value) || 300;
+  setStatus(`Opening ${model}…`);
+  try {
+    if (await host.initialDevice(model, w, h)) {
+      setOpen(true);
+      setStatus(`${model} open: sign on the pad.`);
+      log(`${model} opened (${w}×${h})`);
+      $('result-panel').hidden = true;
+      showPreview(null);
+      await applyPen();
+      await refreshInfo();
+    } else {
+      setStatus(`Could not open ${model}: is the pad plugged in?`, true);
+      log(`InitialDevice ${model} failed`, true);
+    }
+  } catch (e) {
+    setStatus(e.message, true);
+    log(e.message, true);
+    // a pad left open (by another page, or before a reconnect) must be closed first
+    if (e.code === 'ETIMEDOUT') $('close').disabled = false;
+  }
+}
+
+async function closePad() {
+  setOpen(false);
+  try {
+    await host.unInitialDevice();
+    setStatus('Not open.');
+    log('pad closed');
+  } catch (e) {
+    log(e.message, true);
+  }
+}
+
+async function clearPad() {
+  await host.clear();
+  await applyClip(); // the SDK's clear switches clipping off
+  showPreview(null);
+  $('result-panel').hidden = true;
+  log('cleared');
+}
+
+function fillPoints(points) {
+  const body = $('points').tBodies[0];
+  body.replaceChildren(...points.map((p, i) => {
+    const tr = document.createElement('tr');
+    for (const v of [i, p.x, p.y, p.pressure, p.strokeEnd ? '✓' : '', p.time]) {
+      const td = document.createElement('td');
+      td.textContent = String(v);
+      tr.append(td);
+    }
+    return tr;
+  }));
+  $('point-count').textContent = String(points.length);
+}
+
+let lastPoints = [];
+
+async function onConfirm() {
+  log('confirm key');
+  if (!isOpen) return;
+  try {
+    const png = await host.encode(IMAGE_TYPE.PNG);
+    lastPoints = await host.getPointer();
+    if (!png) {
+      setStatus('Confirmed, but nothing was signed.', true);
+      return;
+    }
+    $('final').src = toDataUrl(png, 'image/png');
+    fillPoints(lastPoints);
+    $('result-panel').hidden = false;
+    setStatus(`Signed: ${lastPoints.length} ink points.`);
+  } catch (e) {
+    log(`confirm: ${e.message}`, true);
+  }
+}
+
+async function onCancel() {
+  log('cancel key');
+  if (!isOpen) return;
+  await clearPad();
+  setStatus('Cancelled: sign again.');
+}
+
+function download(name, blob) {
+  const a = document.createElement('a');
+  a.href = URL.createObjectURL(blob);
+  a.download = name;
+  document.body.append(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(a.href), 10000);
+}
+
+async function onDownload(kind) {
+  try {
+    const types = { png: IMAGE_TYPE.PNG, jpeg: IMAGE_TYPE.JPEG, bmp: IMAGE_TYPE.BMP };
+    if (kind in types) {
+      const b64 = await host.encode(types[kind]);
+      if (!b64) throw new Error('no signature to export');
+      download(`signature.${kind === 'jpeg' ? 'jpg' : kind}`, base64ToBlob(b64));
+    } else if (kind === 'svg') {
+      const points = await host.getPointer();
+      download('signature.svg', new Blob([inkToSvg(points, { color: $('color').value })], { type: 'image/svg+xml' }));
+    } else if (kind === 'ink') {
+      const b64 = await host.encode(IMAGE_TYPE.INK);
+      if (!b64) throw new Error('no ink to export');
+      download('signature.ink.txt', new Blob([b64], { type: 'text/plain' }));
+    }
+  } catch (e) {
+    log(`download ${kind}: ${e.message}`, true);
+  }
+}
+
+async function refreshInfo() {
+  const dl = $('info');
+  try {
+    const [about, pad, pen, version, info] = await Promise.all([
+      host.getAboutInfo(), host.padID(), host.penID(), host.versionID(), host.getDeviceInformation(),
+    ]);
+    const range = (r) => (r ? `${r.min} – ${r.max}` : '');
+    const rows = [
+      ['Connected', info.connected === null ? '' : (info.connected ? 'yes' : 'no')],
+      ['Vendor', info.vendor || ''], ['Model', info.model || ''],
+      ['Pad ID', pad], ['Pen ID', pen], ['Firmware', version],
+      ['X range', range(info.xRange)], ['Y range', range(info.yRange)],
+      ['Pressure levels', info.pressureLevels ?? ''],
+      ['Driver', info.driverVersion ? info.driverVersion.text : ''], ['About', about],
+    ];
+    dl.replaceChildren(...rows.flatMap(([k, v]) => {
+      const dt = document.createElement('dt');
+      dt.textContent = k;
+      const dd = document.createElement('dd');
+      dd.textContent = String(v);
+      return [dt, dd];
+    }));
+  } catch (e) {
+    log(`device info: ${e.message}`, true);
+  }
+}
+
+// ---- virtual signer (vtinkpad's control interface) ------------------------
+
+async function pad(path, body) {
+  const res = await fetch(`${padUrl}/pad${path}`, {
+    method: body === undefined ? 'GET' : 'POST',
+    headers: body === undefined ? {} : { 'Content-Type': 'application/json' },
+    body: body === undefined ? undefined : JSON.stringify(body),
+  });
+  const json = await res.json();
+  if (!res.ok || json.ok === false) throw new Error(json.error || `HTTP ${res.status}`);
+  return json;
+}
+
+function scribblePoints() {
+  // a quick loop-de-loop, in fractions of the pad's writing area
+  const pts = [];
+  for (let i = 0; i <= 120; i++) {
+    const t = i / 120;
+    const x = 0.12 + 0.76 * t + 0.05 * Math.cos(t * Math.PI * 10);
+    const y = 0.5 + 0.18 * Math.sin(t * Math.PI * 10) * (1 - 0.4 * t);
+    pts.push([Number(x.toFixed(4)), Number(y.toFixed(4)), Number((0.35 + 0.4 * Math.sin(t * Math.PI)).toFixed(3))]);
+  }
+  return pts;
+}
+
+async function virtual(label, fn) {
+  $('v-status').textContent = `${label}…`;
+  try {
+    const r = await fn();
+    $('v-status').textContent = `${label}: done${r && r.points ? ` (${r.points} points)` : ''}`;
+  } catch (e) {
+    $('v-status').textContent = `${label}: ${e.message}`;
+    log(`virtual signer: ${e.message}`, true);
+  }
+}
+
+async function setupVirtualSigner() {
+  if (!padUrl) return;
+  let status;
+  try {
+    status = await pad('');
+  } catch {
+    return; // no vtinkpad: a real pad is in use
+  }
+  $('signer-panel').hidden = false;
+  for (const name of status.signatures || []) {
+    const b = document.createElement('button');
+    b.textContent = `Sign as “${name}”`;
+    b.dataset.testid = `v-sign-${name}`;
+    b.onclick = () => virtual(`signing ${name}`, () => pad('/replay', { name }));
+    $('samples').append(b);
+  }
+  $('v-scribble').onclick = () => virtual('scribble', () => pad('/stroke', { points: scribblePoints() }));
+  $('v-confirm').onclick = () => virtual('confirm', () => pad('/confirm', {}));
+  $('v-cancel').onclick = () => virtual('cancel', () => pad('/cancel', {}));
+  $('v-unplug').onclick = () => virtual('unplug', () => pad('/unplug', {}));
+  $('v-plug').onclick = () => virtual('plug', () => pad('/plug', {}));
+  if ((status.pads || []).some((p) => p.fingerprint)) {
+    $('v-finger').hidden = false;
+    $('v-finger').onclick = () => virtual('finger', () => pad('/finger', {}));
+  }
+  const first = (status.pads || [])[0];
+  if (first && first.modelName) $('model').value = first.modelName;
+}
+
+// ---- wiring ----------------------------------------------------------------
+
+host.addEventListener('open', (ev) => {
+  $('conn').textContent = 'connected';
+  $('conn').className = 'badge on';
+  log(ev.detail.reconnect ? 'reconnected to vtinkhost' : 'connected to vtinkhost');
+});
+host.addEventListener('close', () => {
+  $('conn').textContent = 'disconnected';
+  $('conn').className = 'badge off';
+  if (isOpen) {
+    setOpen(false);
+    setStatus('Connection lost. Open again once reconnected.', true);
+  }
+  log('connection lost, reconnecting…', true);
+});
+host.addEventListener('confirm', onConfirm);
+host.addEventListener('cancel', onCancel);
+
+$('url').textContent = wsUrl;
+$('open').onclick = openPad;
+$('close').onclick = closePad;
+$('clear').onclick = () => clearPad().catch((e) => log(e.message, true));
+$('info-refresh').onclick = refreshInfo;
+$('width').oninput = () => { $('width-out').textContent = $('width').value; };
+for (const id of ['color', 'width', 'pressure']) $(id).onchange = () => applyPen().catch((e) => log(e.message, true));
+for (const id of ['clip', 'clip-x', 'clip-y']) $(id).onchange = () => applyClip().catch((e) => log(e.message, true));
+for (const b of document.querySelectorAll('[data-dl]')) b.onclick = () => onDownload(b.dataset.dl);
+
+host.connect().catch((e) => log(e.message, true));
+setupVirtualSigner();
+window.vtdemo = { host }; // for the console and the browser test

@@ -1,0 +1,177 @@
+// Type declarations of vtinkhost.js.
+
+export type ModelName = 'Q210' | 'QT410' | 'M420' | 'Q220' | 'Q230F';
+export declare const MODELS: Readonly<Record<ModelName, number>>;
+export declare const IMAGE_TYPE: Readonly<{ BMP: 1; JPEG: 2; PNG: 3; INK: 6; PDF: 7; SVG: 8 }>;
+export declare const DEVICE_INFO: Readonly<{
+  STATUS: 1; X_RANGE: 2; Y_RANGE: 3; PRESSURE_LEVELS: 4; VENDOR_NAME: 5; MODEL_NAME: 6; DRIVER_VERSION: 7;
+}>;
+export declare const KEY_EVENT_FUNC: 'GetDeviceConfirmOrCancelKeyStatus';
+export declare const DEFAULT_URL: string;
+export declare const FUNCTIONS: readonly string[];
+
+export type ErrorCode = 'ETIMEDOUT' | 'EREFUSED' | 'ECLOSED' | 'ECONNECT' | 'EBADREPLY';
+
+export declare class VtInkError extends Error {
+  /** The request's "Func", or null for connection errors. */
+  func: string | null;
+  code: ErrorCode;
+}
+
+export interface InkPoint {
+  x: number;
+  y: number;
+  pressure: number;
+  strokeEnd: boolean;
+  /** "YYYY-MM-DD hh:mm:ss.mmm" as the service sent it */
+  time: string;
+  date: Date | null;
+}
+
+export interface DecodedPoint {
+  x: number;
+  y: number;
+  strokeEnd: boolean;
+}
+
+export interface InkRecord {
+  x: number;
+  y: number;
+  pressure: number;
+  strokeEnd: boolean;
+  /** monotonic milliseconds when stored */
+  tick: number;
+  time: Date;
+}
+
+export interface ImageEvent {
+  eventType: number;
+  kind: 'signature' | 'fingerprint';
+  /** Base64 text */
+  image: string;
+  length: number;
+  mimeType: string;
+  dataUrl: string;
+}
+
+export interface Range { min: number; max: number }
+
+export interface DriverVersion { major: number; minor: number; text: string }
+
+export interface DeviceInformation {
+  connected: boolean | null;
+  xRange: Range | null;
+  yRange: Range | null;
+  pressureLevels: number | null;
+  vendor: string | null;
+  model: string | null;
+  driverVersion: DriverVersion | null;
+}
+
+export interface SaveResult {
+  ok: boolean;
+  path: string | null;
+  /** 0 on success, the SDK's negative code, or null without SDK */
+  code: number | null;
+}
+
+export interface ClientOptions {
+  /** ms to wait for a reply or a connection (default 5000) */
+  timeout?: number;
+  reconnect?: boolean;
+  reconnectDelay?: number;
+  maxReconnectDelay?: number;
+  WebSocket?: { new (url: string): WebSocket };
+}
+
+export interface RequestOptions { timeout?: number }
+
+export type Members = Record<string, string | number | boolean | null | undefined>;
+
+export declare function parseInkTime(text: string): Date | null;
+export declare function parseInkPoints(text: string): InkPoint[];
+export declare function parseDecodedPoints(text: string): DecodedPoint[];
+export declare function parseImageEvent(text: string, what?: string): ImageEvent | null;
+export declare function parseDeviceInfo(type: 1, text: string): boolean | null;
+export declare function parseDeviceInfo(type: 2 | 3, text: string): Range | null;
+export declare function parseDeviceInfo(type: 4, text: string): number | null;
+export declare function parseDeviceInfo(type: 5 | 6, text: string): string | null;
+export declare function parseDeviceInfo(type: 7, text: string): DriverVersion | null;
+export declare function parseDeviceInfo(type: number, text: string): unknown;
+export declare function parseSaveResult(text: string): SaveResult;
+export declare function imageMimeType(base64: string): string | null;
+export declare function toDataUrl(base64: string, mimeType?: string): string;
+export declare function base64ToBlob(base64: string, mimeType?: string): Blob;
+export declare function parseInkData(base64: string): InkRecord[];
+export declare function strokesOf<T extends { strokeEnd: boolean }>(points: T[]): T[][];
+export declare function inkToSvg(
+  points: Array<{ x: number; y: number; strokeEnd: boolean }>,
+  opts?: { width?: number; height?: number; color?: string; strokeWidth?: number },
+): string;
+
+export interface VtInkHostEventMap {
+  open: CustomEvent<{ reconnect: boolean }>;
+  close: CustomEvent<undefined>;
+  reconnect: CustomEvent<{ attempt: number }>;
+  key: CustomEvent<{ confirm: boolean }>;
+  confirm: CustomEvent<undefined>;
+  cancel: CustomEvent<undefined>;
+  error: CustomEvent<unknown>;
+}
+
+export declare class VtInkHost extends EventTarget {
+  constructor(url?: string, options?: ClientOptions);
+  readonly url: string;
+  timeout: number;
+  reconnect: boolean;
+  readonly connected: boolean;
+  readonly pendingCount: number;
+
+  connect(timeout?: number): Promise<void>;
+  close(): void;
+  request(func: string, members?: Members, opts?: RequestOptions): Promise<string>;
+
+  addEventListener<K extends keyof VtInkHostEventMap>(
+    type: K, listener: (ev: VtInkHostEventMap[K]) => void, options?: boolean | AddEventListenerOptions): void;
+  addEventListener(type: string, listener: EventListenerOrEventListenerObject | null,
+    options?: boolean | AddEventListenerOptions): void;
+  removeEventListener<K extends keyof VtInkHostEventMap>(
+    type: K, listener: (ev: VtInkHostEventMap[K]) => void, options?: boolean | EventListenerOptions): void;
+  removeEventListener(type: string, listener: EventListenerOrEventListenerObject | null,
+    options?: boolean | EventListenerOptions): void;
+
+  initialDevice(model?: ModelName | number, width?: number, height?: number, opts?: RequestOptions): Promise<boolean>;
+  unInitialDevice(opts?: RequestOptions): Promise<boolean>;
+  getAboutInfo(opts?: RequestOptions): Promise<string>;
+  clear(opts?: RequestOptions): Promise<boolean>;
+  setPenColor(r: number, g: number, b: number, opts?: RequestOptions): Promise<boolean>;
+  setPenColor(hex: string, opts?: RequestOptions): Promise<boolean>;
+  setPenWidth(width: number, opts?: RequestOptions): Promise<boolean>;
+  setPenStyle(pressure: boolean, opts?: RequestOptions): Promise<boolean>;
+  saveDrawingImage(type: number, dpi: number, path: string, opts?: RequestOptions): Promise<SaveResult>;
+  getSize(opts?: RequestOptions): Promise<number>;
+  getPointer(opts?: RequestOptions): Promise<InkPoint[]>;
+  setClip(width: number, height: number, opts?: RequestOptions): Promise<boolean>;
+  padID(opts?: RequestOptions): Promise<string>;
+  penID(opts?: RequestOptions): Promise<string>;
+  versionID(opts?: RequestOptions): Promise<string>;
+  showDeviceInfoOnLCD(show: boolean, opts?: RequestOptions): Promise<boolean>;
+  openLCD(opts?: RequestOptions): Promise<boolean>;
+  closeLCD(opts?: RequestOptions): Promise<boolean>;
+  getDeviceInfo(type: 1, opts?: RequestOptions): Promise<boolean | null>;
+  getDeviceInfo(type: 2 | 3, opts?: RequestOptions): Promise<Range | null>;
+  getDeviceInfo(type: 4, opts?: RequestOptions): Promise<number | null>;
+  getDeviceInfo(type: 5 | 6, opts?: RequestOptions): Promise<string | null>;
+  getDeviceInfo(type: 7, opts?: RequestOptions): Promise<DriverVersion | null>;
+  getDeviceInformation(opts?: RequestOptions): Promise<DeviceInformation>;
+  encode(type: number, opts?: RequestOptions): Promise<string>;
+  decode(type: 6, data: string, path?: string, opts?: RequestOptions): Promise<DecodedPoint[]>;
+  decode(type: 1 | 2 | 3, data: string, path: string, opts?: RequestOptions): Promise<string>;
+  getDecodeFilePath(opts?: RequestOptions): Promise<string>;
+  getInks(opts?: RequestOptions): Promise<ImageEvent | null>;
+  setDisplayedFPImageAt(canvaswidth: number, canvasheight: number, left: number, top: number,
+    width: number, height: number, opts?: RequestOptions): Promise<boolean>;
+  getFingerPrintImage(fpImageOnly?: boolean, opts?: RequestOptions): Promise<ImageEvent | null>;
+}
+
+export default VtInkHost;
