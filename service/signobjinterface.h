@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+
+// What the request layer can ask of a pad model. Every operation has a
+// default body, so an adapter overrides only what its model supports.
+class SignObjInterface
+{
+public:
+    virtual ~SignObjInterface() {}
+
+    virtual QString GetAboutInfo() { return QString(); }
+    virtual bool InitialDevice(int nID, int nWidth, int nHeight) { Q_UNUSED(nID); Q_UNUSED(nWidth); Q_UNUSED(nHeight); return false; }
+    virtual bool UnInitialDevice() { return false; }
+    virtual bool IsValid() { return false; }
+    virtual void Clear() {}
+    virtual int GetSize() { return 0; }
+    virtual QString GetPointer() { return QString(); }
+    virtual void SetPenWidth(int nWidth) { Q_UNUSED(nWidth); }
+    virtual void SetPenStyle(bool bPressureOn) { Q_UNUSED(bPressureOn); }
+    virtual void SetPenColor(int nR, int nG, int nB) { Q_UNUSED(nR); Q_UNUSED(nG); Q_UNUSED(nB); }
+    virtual QString Encode(int nType) { Q_UNUSED(nType); return QString(); }
+    virtual QString Decode(int nType, QString strPath, QString strData) { Q_UNUSED(nType); Q_UNUSED(strPath); Q_UNUSED(strData); return QString(); }
+    virtual QString GetDecodeFilePath() { return QString(); }
+    virtual QString GetDeviceInfo(int nType) { Q_UNUSED(nType); return QString(); }
+    virtual void SetClip(int nWidth, int nHeight) { Q_UNUSED(nWidth); Q_UNUSED(nHeight); }
+    virtual QString SaveDrawImage(int nType, int nDPI, QString strPath) { Q_UNUSED(nType); Q_UNUSED(nDPI); Q_UNUSED(strPath); return QString(); }
+    virtual QString GetInks() { return QString(); }
+    virtual QString GetOpaqueInks() { return QString(); }
+    virtual QString VersionID() { return QString(); }
+    virtual QString PenID() { return QString(); }
+    virtual QString PadID() { return QString(); }
+    virtual void DisplayDeviceInfoInLCD(bool bShow) { Q_UNUSED(bShow); }
+    virtual void CloseLCD() {}
+    virtual void OpenLCD() {}
+    virtual int GetDeviceConfirmOrCancelKeyStatus() { return 0; }
+    virtual QString GetFingerPrintImage(bool bFPImageOnly) { Q_UNUSED(bFPImageOnly); return QString(); }
+    virtual void SetDisplayedFPImageAt(int nCanvasWidth, int nCanvasHeight, int nFPLeft, int nFPTop, int nFPWidth, int nFPHeight)
+    {
+        Q_UNUSED(nCanvasWidth); Q_UNUSED(nCanvasHeight); Q_UNUSED(nFPLeft); Q_UNUSED(nFPTop); Q_UNUSED(nFPWidth); Q_UNUSED(nFPHeight);
+    }
+    virtual QString WPSSignConfirmed(bool bEnableDateTime, QString strName) { Q_UNUSED(bEnableDateTime); Q_UNUSED(strName); return QString(); }
+    virtual QString WPSGetInks() { return QString(); }
+    virtual QString GetSVGImageBase64Data() { return QString(); }
+};

@@ -1,0 +1,283 @@
+#include "signobjmodels.h"
+
+#include "signobjsdk.h"
+#include "vtlog.h"
+
+#include <QLibrary>
+
+#include <cstring>
+
+//                                class name      symbol prefix  id               LCD    fingerprint
+const ModelTraits MODEL_Q210  = {"SignObjQ210",  "VTQ210_",  VTQ210_DEVICE,  true,  false};
+const ModelTraits MODEL_Q220  = {"SignObjQ220",  "VTQ220_",  VTQ220_DEVICE,  true,  false};
+const ModelTraits MODEL_Q230F = {"SignObjQ230F", "VTQ230F_", VTQ230F_DEVICE, true,  true};
+const ModelTraits MODEL_QT410 = {"SignObjQT410", "RUVU410_", RUVU410_DEVICE, false, false}; // tablets: no screen commands
+const ModelTraits MODEL_M420  = {"SignObjM420",  "ROV420_",  ROV420_DEVICE,  false, false};
+
+namespace {
+
+const char* const ENTRY_POINT_NAMES[EP_COUNT] = {
+    "InitialDevice", "UnInitialDevice", "OpenLCD", "Clear", "GetHWPenID", "GetHWPadID", "GetHWVersionID",
+    "DisplayHWVersion", "SetPenStyle", "SetPenWidth", "SignatureStatusCallback", "GetTotalPacketsNumber",
+    "getPackets", "GetInkPointTime", "FreeInkPointTime", "SaveDrawingImage", "SetSaveCenterImageClip",
+    "getDeviceInfo", "AboutBox", "GetAboutInfo", "PacketsBase64Encode", "PacketsBase64EncodeFree", "Base64Decode",
+    "GetTotalDecodePacketsNumber", "GetDecodePacketsData", "SetPenColor", "GetDeviceConfirmOrCancelKeyStatus",
+    "SetDisplayedFPImageAt", "GetFPImageBase64Data", "FreeFPImageBase64Data", "GetSVGImageBase64Data",
+    "FreeSVGImageBase64Data", "PacketsBase64EncodeEx", "PacketsBase64EncodeExFree",
+};
+
+const int ID_TEXT_SIZE = 32;
+const int ABOUT_TEXT_SIZE = 256;
+
+} // namespace
+
+SignObjInterface* CreateModelSignObj(int nID)
+{
+    switch (nID) {
+    case VTQ210_DEVICE: return new SignObjQ210();
+    case RUVU410_DEVICE: return new SignObjQT410();
+    case ROV420_DEVICE: return new SignObjM420();
+    case VTQ220_DEVICE: return new SignObjQ220();
+    case VTQ230F_DEVICE: return new SignObjQ230F();
+    default: return nullptr;
+    }
+}
+
+SignObjAdapter::SignObjAdapter(const ModelTraits& traits) : m_traits(traits)
+{
+    const bool bResult = LoadDIVuziDadSDK();
+    ADAPTER_LOG(m_traits.pszClassName, "<%ld>-Leave, bResult=%d", (int)bResult);
+}
+
+SignObjAdapter::~SignObjAdapter()
+{
+    if (m_pSignPadSDK) {
+        m_pSignPadSDK->unload();
+        delete m_pSignPadSDK;
+        m_pSignPadSDK = nullptr;
+    }
+}
+
+std::string SignObjAdapter::Label(const char* pszOperation) const
+{
+    return std::string(m_traits.pszClassName) + "::" + pszOperation + "()";
+}
+
+std::string SignObjAdapter::PfnName(SdkEntryPoint ep) const
+{
+    return std::string("m_pfn_") + m_traits.pszSymbolPrefix + ENTRY_POINT_NAMES[ep];
+}
+
+bool SignObjAdapter::ModelHas(SdkEntryPoint ep) const
+{
+    switch (ep) {
+    case EP_OpenLCD:
+    case EP_GetHWPenID:
+    case EP_DisplayHWVersion:
+        return m_traits.bHasLCD;
+    case EP_SetDisplayedFPImageAt:
+    case EP_GetFPImageBase64Data:
+    case EP_FreeFPImageBase64Data:
+        return m_traits.bHasFingerprint;
+    default:
+        return ep >= 0 && ep < EP_COUNT;
+    }
+}
+
+bool SignObjAdapter::LoadDIVuziDadSDK()
+{
+    ADAPTER_LOG("LoadDIVuziDadSDK", "<%ld>-Enter...");
+    // Relative on purpose: the SDK sits beside the program, which runs in its own directory.
+    m_pSignPadSDK = new QLibrary(QStringLiteral("./libvtinksdk.so"));
+    if (!m_pSignPadSDK->load()) {
+        ADAPTER_LOG("LoadDIVuziDadSDK", "<%ld>-libvtinksdk.so' Library is not loaded, stdstrErrorString=%s",
+                    m_pSignPadSDK->errorString().toUtf8().constData());
+        return false;
+    }
+    bool bRet = true;
+    for (int i = 0; i < EP_COUNT; ++i) {
+        const SdkEntryPoint ep = static_cast<SdkEntryPoint>(i);
+        if (!ModelHas(ep))
+            continue;
+        // A missing symbol does not stop the others: what resolved keeps working.
+        const std::string symbol = std::string(m_traits.pszSymbolPrefix) + ENTRY_POINT_NAMES[ep];
+        m_pfn[ep] = reinterpret_cast<void*>(m_pSignPadSDK->resolve(symbol.c_str()));
+        if (!m_pfn[ep]) {
+            bRet = false;
+            ADAPTER_LOG("LoadDIVuziDadSDK", "<%ld>-%s not resolved", PfnName(ep).c_str());
+        }
+    }
+    if (!bRet)
+        ADAPTER_LOG("LoadDIVuziDadSDK", "<%ld>-APIs of 'libvtinksdk.so' Library loaded Failed, stdstrErrorString=%s",
+                    m_pSignPadSDK->errorString().toUtf8().constData());
+    ADAPTER_LOG("LoadDIVuziDadSDK", "<%ld>-Leave, bRet=%d", (int)bRet);
+    return bRet;
+}
+
+bool SignObjAdapter::InitialDevice(int nID, int nWidth, int nHeight)
+{
+    ADAPTER_LOG("InitialDevice", "<%ld>-Enter, nID=%d, nWidth=%d, nHeight=%d", nID, nWidth, nHeight);
+    if (!Available(EP_InitialDevice))
+        return false;
+    const bool bResult = Pfn<sdkfn::InitialDevice>(EP_InitialDevice)(nID, nullptr, 0, 0, nWidth, nHeight);
+    ADAPTER_LOG("InitialDevice", "<%ld>-after call %s(), bResult=%d", PfnName(EP_InitialDevice).c_str(), (int)bResult);
+    return bResult;
+}
+
+bool SignObjAdapter::UnInitialDevice()
+{
+    ADAPTER_LOG("UnInitialDevice", "<%ld>-Enter");
+    if (!Available(EP_UnInitialDevice))
+        return false;
+    const int nResult = Pfn<sdkfn::UnInitialDevice>(EP_UnInitialDevice)(m_traits.nDeviceType);
+    ADAPTER_LOG("UnInitialDevice", "<%ld>-after call %s(), nResult=%d", PfnName(EP_UnInitialDevice).c_str(), nResult);
+    return nResult == ARI_SUCCESS;
+}
+
+void SignObjAdapter::Clear()
+{
+    ADAPTER_LOG("Clear", "<%ld>-Enter");
+    if (!Available(EP_Clear))
+        return;
+    const int nResult = Pfn<sdkfn::Clear>(EP_Clear)(m_traits.nDeviceType);
+    ADAPTER_LOG("Clear", "<%ld>-after call %s(), nResult=%d", PfnName(EP_Clear).c_str(), nResult);
+}
+
+bool SignObjAdapter::IsValid()
+{
+    ADAPTER_LOG("IsValid", "<%ld>-Enter");
+    if (!Available(EP_getDeviceInfo))
+        return false;
+    unsigned char bDeviceConnected = 0;
+    const int nResult = Pfn<sdkfn::getDeviceInfo>(EP_getDeviceInfo)(m_traits.nDeviceType, DIID_GET_STATUS, &bDeviceConnected);
+    ADAPTER_LOG("IsValid", "<%ld>-after call %s(), nResult=%d, bDeviceConnected=%d", PfnName(EP_getDeviceInfo).c_str(), nResult,
+                (int)bDeviceConnected);
+    return nResult == ARI_SUCCESS && bDeviceConnected != 0;
+}
+
+int SignObjAdapter::GetSize()
+{
+    ADAPTER_LOG("GetSize", "<%ld>-Enter");
+    if (!Available(EP_GetTotalPacketsNumber))
+        return 0;
+    const int nInksCount = Pfn<sdkfn::GetTotalPacketsNumber>(EP_GetTotalPacketsNumber)(m_traits.nDeviceType);
+    ADAPTER_LOG("GetSize", "<%ld>-after call %s(), nInksCount=%d", PfnName(EP_GetTotalPacketsNumber).c_str(), nInksCount);
+    return nInksCount;
+}
+
+void SignObjAdapter::SetPenWidth(int nWidth)
+{
+    ADAPTER_LOG("SetPenWidth", "<%ld>-Enter, nWidth=%d", nWidth);
+    if (!Available(EP_SetPenWidth))
+        return;
+    const int nResult = Pfn<sdkfn::SetPenWidth>(EP_SetPenWidth)(m_traits.nDeviceType, nWidth);
+    ADAPTER_LOG("SetPenWidth", "<%ld>-after call %s(), nResult=%d", PfnName(EP_SetPenWidth).c_str(), nResult);
+}
+
+void SignObjAdapter::SetPenStyle(bool bPressureOn)
+{
+    ADAPTER_LOG("SetPenStyle", "<%ld>-Enter, bPressureOn=%d", (int)bPressureOn);
+    if (!Available(EP_SetPenStyle))
+        return;
+    const int nResult = Pfn<sdkfn::SetPenStyle>(EP_SetPenStyle)(m_traits.nDeviceType, bPressureOn);
+    ADAPTER_LOG("SetPenStyle", "<%ld>-after call %s(), nResult=%d", PfnName(EP_SetPenStyle).c_str(), nResult);
+}
+
+void SignObjAdapter::SetPenColor(int nR, int nG, int nB)
+{
+    ADAPTER_LOG("SetPenColor", "<%ld>-Enter, nR=%d, nG=%d, nB=%d", nR, nG, nB);
+    if (!Available(EP_SetPenColor))
+        return;
+    const int nResult = Pfn<sdkfn::SetPenColor>(EP_SetPenColor)(m_traits.nDeviceType, nR, nG, nB);
+    ADAPTER_LOG("SetPenColor", "<%ld>-after call %s(), nResult=%d", PfnName(EP_SetPenColor).c_str(), nResult);
+}
+
+void SignObjAdapter::SetClip(int nWidth, int nHeight)
+{
+    ADAPTER_LOG("SetClip", "<%ld>-Enter, nWidth=%d, nHeight=%d", nWidth, nHeight);
+    if (!Available(EP_SetSaveCenterImageClip) || nWidth < 0 || nHeight < 0)
+        return;
+    // The two values are the clip margins; both 0 switch clipping off.
+    const bool bClip = !(nWidth == 0 && nHeight == 0);
+    const int nResult = Pfn<sdkfn::SetSaveCenterImageClip>(EP_SetSaveCenterImageClip)(m_traits.nDeviceType, bClip, nWidth, nHeight);
+    ADAPTER_LOG("SetClip", "<%ld>-after call %s(), nResult=%d", PfnName(EP_SetSaveCenterImageClip).c_str(), nResult);
+}
+
+void SignObjAdapter::CallOpenLCD(bool bOn, const char* pszOperation)
+{
+    ADAPTER_LOG(pszOperation, "<%ld>-Enter");
+    if (!Available(EP_OpenLCD))
+        return;
+    const int nResult = Pfn<sdkfn::OpenLCD>(EP_OpenLCD)(m_traits.nDeviceType, bOn);
+    ADAPTER_LOG(pszOperation, "<%ld>-after call %s(), nResult=%d", PfnName(EP_OpenLCD).c_str(), nResult);
+}
+
+void SignObjAdapter::OpenLCD() { CallOpenLCD(true, "OpenLCD"); }
+void SignObjAdapter::CloseLCD() { CallOpenLCD(false, "CloseLCD"); }
+
+void SignObjAdapter::DisplayDeviceInfoInLCD(bool bShow)
+{
+    ADAPTER_LOG("DisplayDeviceInfoInLCD", "<%ld>-Enter, bShow=%d", (int)bShow);
+    if (!Available(EP_DisplayHWVersion))
+        return;
+    const int nResult = Pfn<sdkfn::DisplayHWVersion>(EP_DisplayHWVersion)(m_traits.nDeviceType, bShow);
+    ADAPTER_LOG("DisplayDeviceInfoInLCD", "<%ld>-after call %s(), nResult=%d", PfnName(EP_DisplayHWVersion).c_str(), nResult);
+}
+
+int SignObjAdapter::GetDeviceConfirmOrCancelKeyStatus()
+{
+    if (!Available(EP_GetDeviceConfirmOrCancelKeyStatus))
+        return -1;
+    const int nKeyStatus = Pfn<sdkfn::GetDeviceConfirmOrCancelKeyStatus>(EP_GetDeviceConfirmOrCancelKeyStatus)(m_traits.nDeviceType);
+    // Polled every 20 ms: only presses are worth a line.
+    if (nKeyStatus >= 0)
+        ADAPTER_LOG("GetDeviceConfirmOrCancelKeyStatus", "<%ld>-after call %s(), nKeyStatus=%d",
+                    PfnName(EP_GetDeviceConfirmOrCancelKeyStatus).c_str(), nKeyStatus);
+    return nKeyStatus;
+}
+
+QString SignObjAdapter::GetIdText(SdkEntryPoint ep, const char* pszOperation)
+{
+    ADAPTER_LOG(pszOperation, "<%ld>-Enter");
+    if (!Available(ep))
+        return QString("");
+    char szText[ID_TEXT_SIZE] = {}; // zero-filled: a failed call yields empty text
+    const int nResult = Pfn<sdkfn::GetHWText>(ep)(m_traits.nDeviceType, szText, ID_TEXT_SIZE);
+    ADAPTER_LOG(pszOperation, "<%ld>-after call %s(), nResult=%d", PfnName(ep).c_str(), nResult);
+    // Bounded: a full buffer without a terminator must not be read past.
+    const QString strResult = QString::fromUtf8(szText, static_cast<int>(qstrnlen(szText, ID_TEXT_SIZE)));
+    ADAPTER_LOG(pszOperation, "<%ld>-Leave with strResult.length=%d", strResult.length());
+    return strResult;
+}
+
+QString SignObjAdapter::VersionID() { return GetIdText(EP_GetHWVersionID, "VersionID"); }
+QString SignObjAdapter::PenID() { return GetIdText(EP_GetHWPenID, "PenID"); }
+QString SignObjAdapter::PadID() { return GetIdText(EP_GetHWPadID, "PadID"); }
+
+QString SignObjAdapter::GetAboutInfo()
+{
+    ADAPTER_LOG("GetAboutInfo", "<%ld>-Enter");
+    if (!Available(EP_GetAboutInfo))
+        return QString("");
+    char szAbout[ABOUT_TEXT_SIZE] = {};
+    Pfn<sdkfn::GetAboutInfo>(EP_GetAboutInfo)(m_traits.nDeviceType, szAbout);
+    const QString strResult = QString::fromUtf8(szAbout, static_cast<int>(qstrnlen(szAbout, ABOUT_TEXT_SIZE)));
+    ADAPTER_LOG("GetAboutInfo", "<%ld>-Leave with strResult.length=%d", strResult.length());
+    return strResult;
+}
+
+void SignObjAdapter::SetDisplayedFPImageAt(int nCanvasWidth, int nCanvasHeight, int nFPLeft, int nFPTop, int nFPWidth, int nFPHeight)
+{
+    ADAPTER_LOG("SetDisplayedFPImageAt", "<%ld>-Enter, nCanvasWidth=%d, nCanvasHeight=%d, nFPLeft=%d, nFPTop=%d, nFPWidth=%d, nFPHeight=%d",
+                nCanvasWidth, nCanvasHeight, nFPLeft, nFPTop, nFPWidth, nFPHeight);
+    if (!Available(EP_SetDisplayedFPImageAt))
+        return;
+    const int nResult = Pfn<sdkfn::SetDisplayedFPImageAt>(EP_SetDisplayedFPImageAt)(
+        m_traits.nDeviceType, nullptr, nCanvasWidth, nCanvasHeight, nFPLeft, nFPTop, nFPWidth, nFPHeight);
+    ADAPTER_LOG("SetDisplayedFPImageAt", "<%ld>-after call %s(), nResult=%d", PfnName(EP_SetDisplayedFPImageAt).c_str(), nResult);
+}
+
+QString SignObjAdapter::GetDecodeFilePath()
+{
+    return m_strDecodeFilePath;
+}

@@ -1,0 +1,145 @@
+#pragma once
+
+#include "signobjinterface.h"
+
+#include <string>
+
+class QLibrary;
+
+// SDK entry points an adapter may resolve, in the order they are resolved.
+// A model resolves the subset its traits allow (see signobjmodels.cpp).
+enum SdkEntryPoint {
+    EP_InitialDevice,
+    EP_UnInitialDevice,
+    EP_OpenLCD,
+    EP_Clear,
+    EP_GetHWPenID,
+    EP_GetHWPadID,
+    EP_GetHWVersionID,
+    EP_DisplayHWVersion,
+    EP_SetPenStyle,
+    EP_SetPenWidth,
+    EP_SignatureStatusCallback,
+    EP_GetTotalPacketsNumber,
+    EP_getPackets,
+    EP_GetInkPointTime,
+    EP_FreeInkPointTime,
+    EP_SaveDrawingImage,
+    EP_SetSaveCenterImageClip,
+    EP_getDeviceInfo,
+    EP_AboutBox,
+    EP_GetAboutInfo,
+    EP_PacketsBase64Encode,
+    EP_PacketsBase64EncodeFree,
+    EP_Base64Decode,
+    EP_GetTotalDecodePacketsNumber,
+    EP_GetDecodePacketsData,
+    EP_SetPenColor,
+    EP_GetDeviceConfirmOrCancelKeyStatus,
+    EP_SetDisplayedFPImageAt,
+    EP_GetFPImageBase64Data,
+    EP_FreeFPImageBase64Data,
+    EP_GetSVGImageBase64Data,
+    EP_FreeSVGImageBase64Data,
+    EP_PacketsBase64EncodeEx,
+    EP_PacketsBase64EncodeExFree,
+    EP_COUNT
+};
+
+// Everything that differs between the five pad models.
+struct ModelTraits {
+    const char* pszClassName;   // log label prefix, "SignObjQ210"
+    const char* pszSymbolPrefix; // "VTQ210_"
+    int nDeviceType;             // passed first to every SDK call
+    bool bHasLCD;                // OpenLCD, GetHWPenID, DisplayHWVersion
+    bool bHasFingerprint;        // SetDisplayedFPImageAt, GetFPImageBase64Data, FreeFPImageBase64Data
+};
+
+extern const ModelTraits MODEL_Q210;
+extern const ModelTraits MODEL_Q220;
+extern const ModelTraits MODEL_Q230F;
+extern const ModelTraits MODEL_QT410;
+extern const ModelTraits MODEL_M420;
+
+// One adapter for every model: loads "./libvtinksdk.so", resolves the model's
+// entry points by name and forwards to them.
+class SignObjAdapter : public SignObjInterface
+{
+public:
+    explicit SignObjAdapter(const ModelTraits& traits);
+    ~SignObjAdapter() override;
+
+    bool LoadDIVuziDadSDK();
+
+    QString GetAboutInfo() override;
+    bool InitialDevice(int nID, int nWidth, int nHeight) override;
+    bool UnInitialDevice() override;
+    bool IsValid() override;
+    void Clear() override;
+    int GetSize() override;
+    QString GetPointer() override;
+    void SetPenWidth(int nWidth) override;
+    void SetPenStyle(bool bPressureOn) override;
+    void SetPenColor(int nR, int nG, int nB) override;
+    QString Encode(int nType) override;
+    QString Decode(int nType, QString strPath, QString strData) override;
+    QString GetDecodeFilePath() override;
+    QString GetDeviceInfo(int nType) override;
+    void SetClip(int nWidth, int nHeight) override;
+    QString SaveDrawImage(int nType, int nDPI, QString strPath) override;
+    QString GetInks() override;
+    QString GetOpaqueInks() override;
+    QString VersionID() override;
+    QString PenID() override;
+    QString PadID() override;
+    void DisplayDeviceInfoInLCD(bool bShow) override;
+    void CloseLCD() override;
+    void OpenLCD() override;
+    int GetDeviceConfirmOrCancelKeyStatus() override;
+    QString GetFingerPrintImage(bool bFPImageOnly) override;
+    void SetDisplayedFPImageAt(int nCanvasWidth, int nCanvasHeight, int nFPLeft, int nFPTop, int nFPWidth, int nFPHeight) override;
+    QString WPSSignConfirmed(bool bEnableDateTime, QString strName) override;
+    QString WPSGetInks() override;
+    QString GetSVGImageBase64Data() override;
+
+    const ModelTraits& m_traits;
+    QLibrary* m_pSignPadSDK = nullptr;
+    void* m_pfn[EP_COUNT] = {};
+    QString m_strDecodeFilePath;
+    QString m_strLastImageBase64Content;
+    QString m_strLastFPImageBase64Content; // fingerprint model only
+
+    // Whether the model's list holds the entry point at all.
+    bool ModelHas(SdkEntryPoint ep) const;
+    // "m_pfn_VTQ210_SetPenWidth"
+    std::string PfnName(SdkEntryPoint ep) const;
+
+protected:
+    bool Available(SdkEntryPoint ep) const { return m_pSignPadSDK && m_pfn[ep]; }
+    template <typename Fn>
+    Fn Pfn(SdkEntryPoint ep) const { return reinterpret_cast<Fn>(m_pfn[ep]); }
+    std::string Label(const char* pszOperation) const;
+
+    QString GetIdText(SdkEntryPoint ep, const char* pszOperation);
+    void CallOpenLCD(bool bOn, const char* pszOperation);
+    // Image event array from a Base64 producer and its release function,
+    // reported once per change of *pLast.
+    QString ReportImage(SdkEntryPoint produce, SdkEntryPoint release, int nImageType, int nFlag, bool bUseFlag,
+                        const char* pszEventType, QString* pLast, const char* pszOperation);
+    // SaveDrawingImage with the path as given; returns the SDK's code.
+    int SaveDrawingImageTo(int nType, int nDPI, const QString& strFullPath, const char* pszOperation);
+
+private:
+    SignObjAdapter(const SignObjAdapter&) = delete;
+    SignObjAdapter& operator=(const SignObjAdapter&) = delete;
+};
+
+// The class names of the five models.
+class SignObjQ210 : public SignObjAdapter { public: SignObjQ210() : SignObjAdapter(MODEL_Q210) {} };
+class SignObjQ220 : public SignObjAdapter { public: SignObjQ220() : SignObjAdapter(MODEL_Q220) {} };
+class SignObjQ230F : public SignObjAdapter { public: SignObjQ230F() : SignObjAdapter(MODEL_Q230F) {} };
+class SignObjQT410 : public SignObjAdapter { public: SignObjQT410() : SignObjAdapter(MODEL_QT410) {} };
+class SignObjM420 : public SignObjAdapter { public: SignObjM420() : SignObjAdapter(MODEL_M420) {} };
+
+// The manager's creation table: the adapter for a device type, or null.
+SignObjInterface* CreateModelSignObj(int nID);

@@ -1,0 +1,179 @@
+// Ink points, image events, encodings and device information as reply text.
+#include "signobjmodels.h"
+
+#include "signobjsdk.h"
+#include "vtlog.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLibrary>
+
+#include <cstring>
+
+namespace {
+
+const int INFO_TEXT_SIZE = 256;
+
+QString compact(const QJsonArray& array)
+{
+    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+} // namespace
+
+QString SignObjAdapter::GetPointer()
+{
+    ADAPTER_LOG("GetPointer", "<%ld>-Enter");
+    const int nCount = GetSize();
+    QJsonArray points;
+    if (nCount > 0 && Available(EP_getPackets) && Available(EP_GetInkPointTime) && Available(EP_FreeInkPointTime)) {
+        const auto getPackets = Pfn<sdkfn::getPackets>(EP_getPackets);
+        const auto getTime = Pfn<sdkfn::GetInkPointTime>(EP_GetInkPointTime);
+        const auto freeTime = Pfn<sdkfn::FreeText>(EP_FreeInkPointTime);
+        for (int i = 0; i < nCount; ++i) {
+            _PACKETS packet = {};
+            packet.nIndex = i;
+            const int nResult = getPackets(m_traits.nDeviceType, &packet);
+            char* pszTime = getTime(m_traits.nDeviceType, i);
+            // A point the SDK cannot deliver is left out; the rest stay in order.
+            if (nResult == ARI_SUCCESS && pszTime) {
+                QJsonObject point;
+                point.insert(QStringLiteral("Time"), QString::fromUtf8(pszTime));
+                point.insert(QStringLiteral("bStrokeEnd"), QString::number(packet.bStrokeEnd));
+                point.insert(QStringLiteral("pressure"), QString::number(packet.nPressure));
+                point.insert(QStringLiteral("x"), QString::number(packet.nX));
+                point.insert(QStringLiteral("y"), QString::number(packet.nY));
+                points.append(point);
+            }
+            if (pszTime)
+                freeTime(m_traits.nDeviceType, pszTime);
+        }
+    }
+    const QString strResult = compact(points);
+    ADAPTER_LOG("GetPointer", "<%ld>-Leave with strResult.length=%d", strResult.length());
+    return strResult;
+}
+
+QString SignObjAdapter::ReportImage(SdkEntryPoint produce, SdkEntryPoint release, int nImageType, int nFlag, bool bUseFlag,
+                                    const char* pszEventType, QString* pLast, const char* pszOperation)
+{
+    ADAPTER_LOG(pszOperation, "<%ld>-Enter");
+    if (!Available(produce) || !Available(release))
+        return QString("");
+    char* pszData = nullptr;
+    if (bUseFlag) // the Ex encoder and the fingerprint image take a second flag
+        pszData = Pfn<sdkfn::PacketsBase64EncodeEx>(produce)(m_traits.nDeviceType, nImageType, nFlag != 0);
+    else
+        pszData = Pfn<sdkfn::PacketsBase64Encode>(produce)(m_traits.nDeviceType, nImageType);
+    QString strResult = pszData ? QString::fromUtf8(pszData) : QString("");
+    if (pszData) {
+        if (strResult == *pLast) {
+            strResult = QString(""); // unchanged since last reported
+        } else {
+            if (pLast == &m_strLastFPImageBase64Content)
+                ADAPTER_LOG(pszOperation, "<%ld>-(strResult != m_strLastFPImageBase64Content)");
+            *pLast = strResult;
+            QJsonObject event;
+            event.insert(QStringLiteral("EventType"), QString::fromLatin1(pszEventType));
+            event.insert(QStringLiteral("Image"), strResult);
+            event.insert(QStringLiteral("ImageLength"), QString::number(strResult.length()));
+            strResult = compact(QJsonArray{event});
+        }
+    }
+    Pfn<sdkfn::FreeText>(release)(m_traits.nDeviceType, pszData);
+    ADAPTER_LOG(pszOperation, "<%ld>-Leave with strResult.length=%d", strResult.length());
+    return strResult;
+}
+
+QString SignObjAdapter::GetInks()
+{
+    return ReportImage(EP_PacketsBase64Encode, EP_PacketsBase64EncodeFree, EBITI_PNG, 0, false, "0",
+                       &m_strLastImageBase64Content, "GetInks");
+}
+
+QString SignObjAdapter::GetOpaqueInks()
+{
+    return ReportImage(EP_PacketsBase64EncodeEx, EP_PacketsBase64EncodeExFree, EBITI_PNG, 0, true, "0",
+                       &m_strLastImageBase64Content, "GetOpaqueInks");
+}
+
+QString SignObjAdapter::WPSGetInks()
+{
+    return ReportImage(EP_PacketsBase64EncodeEx, EP_PacketsBase64EncodeExFree, EBITI_JPG, 0, true, "0",
+                       &m_strLastImageBase64Content, "WPSGetInks");
+}
+
+QString SignObjAdapter::GetFingerPrintImage(bool bFPImageOnly)
+{
+    // Both entry points are resolved only for the fingerprint model.
+    return ReportImage(EP_GetFPImageBase64Data, EP_FreeFPImageBase64Data, EBITI_PNG, bFPImageOnly ? 1 : 0, true, "3",
+                       &m_strLastFPImageBase64Content, "GetFingerPrintImage");
+}
+
+QString SignObjAdapter::Encode(int nType)
+{
+    ADAPTER_LOG("Encode", "<%ld>-Enter, nType=%d", nType);
+    if (!Available(EP_PacketsBase64Encode) || !Available(EP_PacketsBase64EncodeFree))
+        return QString("");
+    char* pszData = Pfn<sdkfn::PacketsBase64Encode>(EP_PacketsBase64Encode)(m_traits.nDeviceType, nType);
+    const QString strResult = pszData ? QString::fromUtf8(pszData) : QString("");
+    Pfn<sdkfn::FreeText>(EP_PacketsBase64EncodeFree)(m_traits.nDeviceType, pszData);
+    ADAPTER_LOG("Encode", "<%ld>-Leave with strResult.length=%d", strResult.length());
+    return strResult;
+}
+
+QString SignObjAdapter::GetSVGImageBase64Data()
+{
+    ADAPTER_LOG("GetSVGImageBase64Data", "<%ld>-Enter");
+    if (!Available(EP_GetSVGImageBase64Data) || !Available(EP_FreeSVGImageBase64Data))
+        return QString("");
+    char* pszData = Pfn<sdkfn::GetSVGImageBase64Data>(EP_GetSVGImageBase64Data)(m_traits.nDeviceType);
+    const QString strResult = pszData ? QString::fromUtf8(pszData) : QString("");
+    Pfn<sdkfn::FreeText>(EP_FreeSVGImageBase64Data)(m_traits.nDeviceType, pszData);
+    ADAPTER_LOG("GetSVGImageBase64Data", "<%ld>-Leave with strResult.length=%d", strResult.length());
+    return strResult;
+}
+
+QString SignObjAdapter::GetDeviceInfo(int nType)
+{
+    ADAPTER_LOG("GetDeviceInfo", "<%ld>-Enter, nType=%d", nType);
+    if (!Available(EP_getDeviceInfo))
+        return QString("");
+    const auto getDeviceInfo = Pfn<sdkfn::getDeviceInfo>(EP_getDeviceInfo);
+    int nResult = -1;
+    QString strResult("");
+    int32_t anValues[2] = {0, 0};
+    switch (nType) {
+    case DIID_GET_STATUS: {
+        unsigned char bConnected = 0;
+        nResult = getDeviceInfo(m_traits.nDeviceType, nType, &bConnected);
+        strResult = bConnected ? QStringLiteral("true") : QStringLiteral("false");
+        break;
+    }
+    case DIID_GET_X_RANGE:
+    case DIID_GET_Y_RANGE:
+        nResult = getDeviceInfo(m_traits.nDeviceType, nType, anValues);
+        strResult = QString::asprintf("%d,%d", anValues[0], anValues[1]);
+        break;
+    case DIID_GET_PRESSURE_LEVELS:
+        nResult = getDeviceInfo(m_traits.nDeviceType, nType, anValues);
+        strResult = QString::asprintf("0,%d", anValues[0]);
+        break;
+    case DIID_GET_VENDOR_NAME:
+    case DIID_GET_MODEL_NAME: {
+        char szText[INFO_TEXT_SIZE] = {};
+        nResult = getDeviceInfo(m_traits.nDeviceType, nType, szText);
+        strResult = QString::fromUtf8(szText, static_cast<int>(qstrnlen(szText, INFO_TEXT_SIZE)));
+        break;
+    }
+    case DIID_GET_DRV_VER:
+        nResult = getDeviceInfo(m_traits.nDeviceType, nType, anValues);
+        strResult = QString::asprintf("%d.%d", anValues[0], anValues[1]);
+        break;
+    default:
+        break;
+    }
+    ADAPTER_LOG("GetDeviceInfo", "<%ld>-Leave with strResult.length=%d, nResult=%d", strResult.length(), nResult);
+    return strResult;
+}

@@ -1,0 +1,28 @@
+#include "websocketthread.h"
+
+#include "websocketservice.h"
+
+WebSocketThread::WebSocketThread(QObject* parent, int nWebSocketPort)
+    : QThread(parent), m_nWebSocketPort(nWebSocketPort)
+{
+}
+
+WebSocketThread::~WebSocketThread()
+{
+    // Normally already gone (see run()); this covers a thread that never ran
+    // its loop to the end.
+    delete m_pWebSocketService;
+    m_pWebSocketService = nullptr;
+}
+
+void WebSocketThread::run()
+{
+    // Created here so that the server, its sockets, timer and manager belong
+    // to this thread. A port above 65535 wraps, as a 16-bit port does.
+    m_pWebSocketService = new WebSocketService(static_cast<quint16>(m_nWebSocketPort));
+    exec();
+    // Tear the service down on its own thread: its sockets and socket
+    // notifiers must not be closed from the GUI thread.
+    delete m_pWebSocketService;
+    m_pWebSocketService = nullptr;
+}
