@@ -29,7 +29,7 @@ int intMember(const QJsonObject& request, const char* key)
 QString textMember(const QJsonObject& request, const char* key)
 {
     const QJsonValue value = request.value(QLatin1String(key));
-    return value.isString() ? value.toString() : QString();
+    return value.isString() ? value.toString() : QString("");
 }
 
 QJsonObject reply(const QString& strFunc, const QString& strResult)
