@@ -5,7 +5,9 @@
 
 #include <QLibrary>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 //                                class name      symbol prefix  id               LCD    fingerprint
 const ModelTraits MODEL_Q210  = {"SignObjQ210",  "VTQ210_",  VTQ210_DEVICE,  true,  false};
@@ -87,6 +89,11 @@ bool SignObjAdapter::ModelHas(SdkEntryPoint ep) const
 bool SignObjAdapter::LoadDIVuziDadSDK()
 {
     ADAPTER_LOG("LoadDIVuziDadSDK", "<%ld>-Enter...");
+    if (m_pSignPadSDK) { // loaded again: start from a clean handle
+        m_pSignPadSDK->unload();
+        delete m_pSignPadSDK;
+        std::fill(std::begin(m_pfn), std::end(m_pfn), nullptr);
+    }
     // Relative on purpose: the SDK sits beside the program, which runs in its own directory.
     m_pSignPadSDK = new QLibrary(QStringLiteral("./libvtinksdk.so"));
     if (!m_pSignPadSDK->load()) {

@@ -1,0 +1,299 @@
+// The model adapters over a stand-in SDK: symbol binding, forwards and their
+// argument mapping, unavailable values, text buffers, ink points and image
+// events, file paths. The stand-in records every call it gets.
+#include "signobjmanager.h"
+#include "signobjmodels.h"
+#include "vtinksdk.h"
+
+#include <QDir>
+#include <QLibrary>
+#include <QtTest>
+
+#include <memory>
+
+extern "C" {
+struct FakeSdkConfig {
+    int nPoints = 0;
+    int nFailPacketAt = -1;
+    int nNullTimeAt = -1;
+    int nInfoResult = 0;
+    unsigned char bStatus = 1;
+    int nKeyStatus = -1;
+    bool bFillIdBuffer = false;
+    int nLiveTexts = 0;
+};
+}
+
+class TestAdapters : public QObject
+{
+    Q_OBJECT
+private:
+    QString m_strBinDir;
+    QLibrary* m_pFake = nullptr; // keeps the stand-in loaded and reaches its state
+    FakeSdkConfig* m_pConfig = nullptr;
+    char* m_pLog = nullptr;
+
+    QString takeLog()
+    {
+        const QString log = QString::fromUtf8(m_pLog);
+        m_pLog[0] = 0;
+        return log;
+    }
+
+private Q_SLOTS:
+    // The C library finds an already loaded "./libvtinksdk.so" by name, in
+    // any folder; cases that need another library run in a process of their
+    // own (VT_ADAPTER_ISOLATED set, the case named on the command line).
+    bool isolated() const { return qEnvironmentVariableIsSet("VT_ADAPTER_ISOLATED"); }
+
+    void initTestCase()
+    {
+        m_strBinDir = QDir::currentPath();
+        if (isolated())
+            return;
+        QVERIFY(QDir::setCurrent(m_strBinDir + "/fakesdk"));
+        // By full path: a second handle named "./libvtinksdk.so" would be shared by Qt across folders.
+        m_pFake = new QLibrary(m_strBinDir + "/fakesdk/libvtinksdk.so");
+        QVERIFY2(m_pFake->load(), qPrintable(m_pFake->errorString()));
+        m_pConfig = reinterpret_cast<FakeSdkConfig*>(m_pFake->resolve("g_fakeConfig"));
+        m_pLog = reinterpret_cast<char*>(m_pFake->resolve("g_fakeLog"));
+        QVERIFY(m_pConfig && m_pLog);
+    }
+    void init()
+    {
+        if (isolated())
+            return;
+        QVERIFY(QDir::setCurrent(m_strBinDir + "/fakesdk"));
+        *m_pConfig = FakeSdkConfig();
+        m_pLog[0] = 0;
+    }
+    void cleanup()
+    {
+        if (!isolated())
+            QCOMPARE(m_pConfig->nLiveTexts, 0); // every text handed back
+    }
+    void cleanupTestCase()
+    {
+        QDir::setCurrent(m_strBinDir);
+        if (!m_pFake)
+            return;
+        m_pFake->unload();
+        delete m_pFake;
+    }
+
+    void creationTable()
+    {
+        const int ids[] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+        const char* const classes[] = {nullptr, nullptr, "SignObjQ210", "SignObjQT410", "SignObjM420", "SignObjQ220",
+                                       nullptr, "SignObjQ230F", nullptr};
+        for (int id : ids) {
+            std::unique_ptr<SignObjInterface> obj(SignObjManager::CreateSignObj(id));
+            auto* adapter = dynamic_cast<SignObjAdapter*>(obj.get());
+            QCOMPARE(adapter ? adapter->m_traits.pszClassName : nullptr, classes[id]);
+        }
+        QVERIFY(dynamic_cast<SignObjQ230F*>(std::unique_ptr<SignObjInterface>(SignObjManager::CreateSignObj(7)).get()));
+    }
+
+    void forwardsWithDeviceTypeAndMapping()
+    {
+        SignObjQ210 q210;
+        QVERIFY(q210.m_pSignPadSDK && q210.m_pSignPadSDK->isLoaded());
+        int nResolved = 0;
+        for (void* p : q210.m_pfn)
+            nResolved += p != nullptr;
+        QCOMPARE(nResolved, 31);
+        QCOMPARE(QString::fromStdString(q210.PfnName(EP_SetPenWidth)), QString("m_pfn_VTQ210_SetPenWidth"));
+        QVERIFY(q210.LoadDIVuziDadSDK()); // reloading replaces the handle
+
+        QVERIFY(q210.InitialDevice(2, 400, 200));
+        q210.SetPenWidth(3);
+        q210.SetPenStyle(false);
+        q210.SetPenColor(1, 2, 3);
+        q210.OpenLCD();
+        q210.CloseLCD();
+        q210.DisplayDeviceInfoInLCD(true);
+        q210.Clear();
+        q210.SetClip(0, 0);
+        q210.SetClip(-1, 10);
+        q210.SetClip(10, -1);
+        q210.SetClip(0, 5);
+        q210.SetClip(12, 7);
+        QVERIFY(q210.UnInitialDevice());
+        QCOMPARE(takeLog(), QString("VTQ210_InitialDevice(2,(nil),0,0,400,200);VTQ210_SetPenWidth(2,3);VTQ210_SetPenStyle(2,0);"
+                                    "VTQ210_SetPenColor(2,1,2,3);VTQ210_OpenLCD(2,1);VTQ210_OpenLCD(2,0);"
+                                    "VTQ210_DisplayHWVersion(2,1);VTQ210_Clear(2);VTQ210_SetSaveCenterImageClip(2,0,0,0);"
+                                    "VTQ210_SetSaveCenterImageClip(2,1,0,5);VTQ210_SetSaveCenterImageClip(2,1,12,7);"
+                                    "VTQ210_UnInitialDevice(2);"));
+    }
+
+    void textBuffers()
+    {
+        SignObjQ210 q210;
+        QCOMPARE(q210.PadID(), QString("VTQ210_GetHWPadID-text"));
+        QCOMPARE(q210.PenID(), QString("VTQ210_GetHWPenID-text"));
+        QCOMPARE(q210.VersionID(), QString("VTQ210_GetHWVersionID-text"));
+        QCOMPARE(takeLog(), QString("VTQ210_GetHWPadID(2,32);VTQ210_GetHWPenID(2,32);VTQ210_GetHWVersionID(2,32);"));
+        // A buffer filled to the end without a terminator is read to its end only.
+        m_pConfig->bFillIdBuffer = true;
+        QCOMPARE(q210.PadID(), QString(32, QChar('A')));
+        QCOMPARE(q210.GetAboutInfo(), QString("About\n\nfake"));
+    }
+
+    void isValid()
+    {
+        SignObjQ210 q210;
+        QVERIFY(q210.IsValid());
+        m_pConfig->bStatus = 0;
+        QVERIFY(!q210.IsValid());
+        m_pConfig->bStatus = 1;
+        m_pConfig->nInfoResult = ARI_FAILED; // failed call, flag set anyway
+        QVERIFY(!q210.IsValid());
+    }
+
+    void keyStatusPassesThrough()
+    {
+        SignObjQ210 q210;
+        QCOMPARE(q210.GetDeviceConfirmOrCancelKeyStatus(), -1);
+        m_pConfig->nKeyStatus = 0;
+        QCOMPARE(q210.GetDeviceConfirmOrCancelKeyStatus(), 0);
+        m_pConfig->nKeyStatus = 1;
+        QCOMPARE(q210.GetDeviceConfirmOrCancelKeyStatus(), 1);
+    }
+
+    void pointerSkipsUndeliveredPoints()
+    {
+        SignObjQ210 q210;
+        QCOMPARE(q210.GetPointer(), QString("[]"));
+        QCOMPARE(q210.GetSize(), ARI_NO_DATA); // the SDK's count, unchanged
+        m_pConfig->nPoints = 4;
+        m_pConfig->nFailPacketAt = 1;
+        m_pConfig->nNullTimeAt = 2;
+        QCOMPARE(q210.GetSize(), 4);
+        QCOMPARE(q210.GetPointer(),
+                 QString("[{\"Time\":\"2024-05-01 13:45:12.100\",\"bStrokeEnd\":\"0\",\"pressure\":\"100\",\"x\":\"0\",\"y\":\"-3\"},"
+                         "{\"Time\":\"2024-05-01 13:45:12.103\",\"bStrokeEnd\":\"1\",\"pressure\":\"103\",\"x\":\"30\",\"y\":\"0\"}]"));
+    }
+
+    void imageEventsReportedOncePerChange()
+    {
+        SignObjQ210 q210;
+        QCOMPARE(q210.GetInks(), QString("")); // no ink: null from the SDK
+        m_pConfig->nPoints = 2;
+        const QString png = "[{\"EventType\":\"0\",\"Image\":\"IMG3-2\",\"ImageLength\":\"6\"}]";
+        QCOMPARE(q210.GetInks(), png);
+        QCOMPARE(q210.GetInks(), QString(""));
+        q210.Clear(); // does not forget the last image
+        QCOMPARE(q210.GetInks(), QString(""));
+        QCOMPARE(q210.GetOpaqueInks(), QString("[{\"EventType\":\"0\",\"Image\":\"EX3-2\",\"ImageLength\":\"5\"}]"));
+        QCOMPARE(q210.GetOpaqueInks(), QString(""));
+        QCOMPARE(q210.WPSGetInks(), QString("[{\"EventType\":\"0\",\"Image\":\"EX2-2\",\"ImageLength\":\"5\"}]"));
+        QCOMPARE(q210.GetInks(), png);
+        m_pConfig->nPoints = 3;
+        QCOMPARE(q210.GetInks(), QString("[{\"EventType\":\"0\",\"Image\":\"IMG3-3\",\"ImageLength\":\"6\"}]"));
+        QCOMPARE(q210.Encode(6), QString("IMG6-3"));
+        QCOMPARE(q210.Encode(6), QString("IMG6-3")); // plain text, no last-image rule
+        QCOMPARE(q210.GetSVGImageBase64Data(), QString("SVG"));
+        QCOMPARE(q210.GetFingerPrintImage(true), QString("")); // not a fingerprint model
+    }
+
+    void deviceInfoOutsideRangeMakesNoCall()
+    {
+        SignObjQ210 q210;
+        QCOMPARE(q210.GetDeviceInfo(0), QString(""));
+        QCOMPARE(q210.GetDeviceInfo(8), QString(""));
+        QCOMPARE(takeLog(), QString(""));
+        QCOMPARE(q210.GetDeviceInfo(1), QString("true"));
+        QCOMPARE(q210.GetDeviceInfo(7), QString("0.0"));
+    }
+
+    void tabletHasNoScreenCommands()
+    {
+        SignObjQT410 qt410;
+        int nResolved = 0;
+        for (void* p : qt410.m_pfn)
+            nResolved += p != nullptr;
+        QCOMPARE(nResolved, 28);
+        QCOMPARE(qt410.PenID(), QString(""));
+        qt410.OpenLCD();
+        qt410.CloseLCD();
+        qt410.DisplayDeviceInfoInLCD(true);
+        QCOMPARE(takeLog(), QString(""));
+        qt410.SetPenWidth(4);
+        QCOMPARE(qt410.PadID(), QString("RUVU410_GetHWPadID-text"));
+        QCOMPARE(takeLog(), QString("RUVU410_SetPenWidth(3,4);RUVU410_GetHWPadID(3,32);"));
+    }
+
+    void saveAndDecodePaths()
+    {
+        SignObjQ210 q210;
+        QCOMPARE(q210.SaveDrawImage(3, 0, "a.png"), QString("-8"));
+        m_pConfig->nPoints = 1;
+        QCOMPARE(q210.SaveDrawImage(3, 0, "a.png"), QString("/tmp/a.png"));
+        QCOMPARE(q210.SaveDrawImage(3, 1, "/home/u/a.png"), QString("/home/u/a.png"));
+        QCOMPARE(q210.SaveDrawImage(1, 0, "sub/a.bmp"), QString("sub/a.bmp"));
+        QCOMPARE(takeLog(), QString("VTQ210_SaveDrawingImage(2,3,/tmp/a.png,0);VTQ210_SaveDrawingImage(2,3,/tmp/a.png,0);"
+                                    "VTQ210_SaveDrawingImage(2,3,/home/u/a.png,1);VTQ210_SaveDrawingImage(2,1,sub/a.bmp,0);"));
+
+        QCOMPARE(q210.GetDecodeFilePath(), QString(""));
+        QCOMPARE(q210.Decode(3, "x.png", "QUJD"), QString(""));
+        QCOMPARE(q210.GetDecodeFilePath(), QString("/tmp/x.png"));
+        QCOMPARE(q210.Decode(3, "/a/b.png", "QUJD"), QString(""));
+        QCOMPARE(q210.GetDecodeFilePath(), QString("/tmp//a/b.png"));
+        QCOMPARE(q210.Decode(3, "..name.png", "QUJD"), QString(""));
+        QCOMPARE(q210.GetDecodeFilePath(), QString("/tmp/..name.png"));
+        QCOMPARE(takeLog(), QString("VTQ210_Base64Decode(2,3,QUJD,/tmp/x.png);VTQ210_Base64Decode(2,3,QUJD,/tmp//a/b.png);"
+                                    "VTQ210_Base64Decode(2,3,QUJD,/tmp/..name.png);"));
+        // Paths that would leave /tmp/ are refused: nothing written, path kept.
+        for (const char* path : {"../../home/user/.profile", "a/../../etc/x", "..", "/..//x", "a/.."}) {
+            QCOMPARE(q210.Decode(3, path, "QUJD"), QString(""));
+            QCOMPARE(q210.GetDecodeFilePath(), QString("/tmp/..name.png"));
+        }
+        QCOMPARE(takeLog(), QString(""));
+
+        QCOMPARE(q210.Decode(6, "", "INK"), QString("[{\"bStrokeEnd\":\"0\",\"x\":\"100\",\"y\":\"200\"},"
+                                                    "{\"bStrokeEnd\":\"1\",\"x\":\"101\",\"y\":\"201\"}]"));
+        QCOMPARE(q210.GetDecodeFilePath(), QString("/tmp/"));
+    }
+
+    // A missing symbol makes the load report failure, yet what resolved works.
+    void partialResolution()
+    {
+        if (!isolated())
+            QSKIP("runs in a process of its own");
+        QVERIFY(QDir::setCurrent(m_strBinDir + "/fakesdk-noabout"));
+        SignObjQ210 q210;
+        QVERIFY(!q210.LoadDIVuziDadSDK());
+        QCOMPARE(q210.m_pfn[EP_AboutBox], nullptr);
+        int nResolved = 0;
+        for (void* p : q210.m_pfn)
+            nResolved += p != nullptr;
+        QCOMPARE(nResolved, 30);
+        QVERIFY(q210.InitialDevice(2, 10, 10));
+        QCOMPARE(q210.PadID(), QString("VTQ210_GetHWPadID-text"));
+        QCOMPARE(q210.GetPointer(), QString("[]"));
+        QVERIFY(q210.UnInitialDevice());
+    }
+
+    void missingLibrary()
+    {
+        if (!isolated())
+            QSKIP("runs in a process of its own");
+        QDir(m_strBinDir).mkpath("nosdk");
+        QVERIFY(QDir::setCurrent(m_strBinDir + "/nosdk"));
+        SignObjManager mgr;
+        QVERIFY(!mgr.InitialDevice(2, 400, 200));
+        QVERIFY(mgr.m_pCurrentActiveSignObj); // held, answering as unavailable
+        QCOMPARE(mgr.GetDeviceConfirmOrCancelKeyStatus(), -1);
+        QCOMPARE(mgr.GetPointer(), QString("[]"));
+        QCOMPARE(mgr.GetSize(), 0);
+        QCOMPARE(mgr.SaveDrawImage(3, 0, "a.png"), QString(""));
+        QCOMPARE(mgr.GetInks(), QString(""));
+        QCOMPARE(mgr.Decode(3, "x.png", "QUJD"), QString(""));
+        QCOMPARE(mgr.GetDecodeFilePath(), QString(""));
+        QVERIFY(!mgr.IsValid());
+        QVERIFY(!mgr.UnInitialDevice());
+    }
+};
+
+QTEST_MAIN(TestAdapters)
+#include "test_adapters.moc"
