@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr const char* kSvgTempFile = "/tmp/ROvAdez.svg";
-
 int DotsPerMetre(int nDPI)
 {
     return int(nDPI / 0.0254);
@@ -328,7 +326,7 @@ char* CSignCore::GetSVGImageBase64Data()
     const QByteArray svg = RenderSvg(size, 150, rcBoundBox);
     // The text handed out is exactly what went into the file; a file that
     // could not be written leaves nothing to encode.
-    if (svg.isEmpty() || !WriteFileReplacing(QString::fromLatin1(kSvgTempFile), svg))
+    if (svg.isEmpty() || !WriteFileReplacing(m_strSvgTempFile, svg))
         return nullptr;
     VT_LOG(label.c_str(), "<%ld>-byteArray size=%d", int(svg.size()));
     char* p = NewBase64Text(svg);

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <QThread>
 
 #include <atomic>
@@ -269,6 +270,7 @@ public:
     int m_nPenDownOnKey = -1;                // under m_KeyActionMutex
     std::mutex m_InkListMutex;
     bool m_bDropHighPressure; // Q210 object, every widget
+    QString m_strSvgTempFile;  // where GetSVGImageBase64Data leaves its SVG
 
 private:
     HWSignDataCallback m_pfnPenCallback;

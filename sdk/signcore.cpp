@@ -15,7 +15,8 @@ void CDoConfirmOrCancelKeyActionThread::run()
 
 CSignCore::CSignCore(const ModelTraits& traits, int nWidth, int nHeight, HWSignDataCallback pfnPen,
                      FPDataCallback pfnFP)
-    : m_Traits(traits), m_bDropHighPressure(traits.bObjDropsHighPressure), m_pfnPenCallback(pfnPen),
+    : m_Traits(traits), m_bDropHighPressure(traits.bObjDropsHighPressure),
+      m_strSvgTempFile(QStringLiteral("/tmp/ROvAdez.svg")), m_pfnPenCallback(pfnPen),
       m_pfnFPCallback(pfnFP)
 {
     m_nMaxPressure = traits.nStartPressureLevels;

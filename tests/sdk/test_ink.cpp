@@ -1,0 +1,176 @@
+// Ink store and the Base64 ink format.
+#include "sdktest.h"
+
+#include <QRegularExpression>
+#include <QBuffer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+class InkFormat : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        drv = FakeDriver::Get();
+        if (!drv)
+            GTEST_SKIP() << "test driver not in the working directory";
+        drv->reset();
+        drv->set_version("VTQ220 1.0");
+        ASSERT_TRUE(VTQ220_InitialDevice(VTQ220_DEVICE, nullptr, 0, 0, 400, 200));
+    }
+    void TearDown() override
+    {
+        if (drv)
+            VTQ220_UnInitialDevice(VTQ220_DEVICE);
+    }
+    std::string Encode()
+    {
+        char* p = VTQ220_PacketsBase64Encode(VTQ220_DEVICE, EBITI_INK);
+        std::string s = p ? p : "";
+        VTQ220_PacketsBase64EncodeFree(VTQ220_DEVICE, p);
+        return s;
+    }
+    FakeDriver* drv = nullptr;
+    wchar_t path[8] = L"unused";
+};
+
+TEST_F(InkFormat, TwoRecordsGiveFortyNineBytesAndSixtyEightCharacters)
+{
+    drv->inject(1000, 800, 0x1234, HWET_PEN_DOWN);
+    drv->inject(1100, 900, 77, HWET_PEN_UP);
+    const std::string text = Encode();
+    ASSERT_EQ(68u, text.size());
+    EXPECT_EQ("==", text.substr(66));
+    const QByteArray bytes = QByteArray::fromBase64(QByteArray::fromStdString(text));
+    ASSERT_EQ(49, bytes.size());
+    EXPECT_EQ(0, bytes[48]);
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData());
+    // Little-endian fields at their offsets.
+    EXPECT_EQ(1000, b[0] | (b[1] << 8));
+    EXPECT_EQ(800, b[2] | (b[3] << 8));
+    EXPECT_EQ(0x34, b[4]);
+    EXPECT_EQ(0x12, b[5]);
+    EXPECT_EQ(0, b[6]);
+    EXPECT_EQ(0, b[7]);
+    EXPECT_EQ(1, b[24 + 6]) << "second record closes the stroke";
+    EXPECT_EQ(1000, b[24] | (b[25] << 8)) << "and repeats the first point";
+    int64_t tick = 0, wall = 0;
+    memcpy(&tick, b + 8, 8);
+    memcpy(&wall, b + 16, 8);
+    EXPECT_GT(tick, 0);
+    EXPECT_LE(std::llabs(int64_t(time(nullptr)) - wall), 5);
+}
+
+TEST_F(InkFormat, EmptyInkHasNoText)
+{
+    EXPECT_EQ("", Encode());
+    EXPECT_EQ(nullptr, VTQ220_PacketsBase64Encode(VTQ220_DEVICE, EBITI_PNG));
+}
+
+TEST_F(InkFormat, DecodeRestoresTheRecords)
+{
+    drv->inject(1000, 800, 300, HWET_PEN_DOWN);
+    drv->inject(1200, 850, 310, HWET_PEN_MOVE);
+    drv->inject(1200, 850, 0, HWET_PEN_UP);
+    drv->inject(-5 & 0xFFFF, 2000, 100, HWET_PEN_DOWN);
+    drv->inject(0, 0, 0, HWET_PEN_UP);
+    const std::string text = Encode();
+    ASSERT_EQ(ARI_SUCCESS, VTQ220_Base64Decode(VTQ220_DEVICE, EBITI_INK, text.c_str(), path));
+    const int n = VTQ220_GetTotalDecodePacketsNumber(VTQ220_DEVICE);
+    ASSERT_EQ(VTQ220_GetTotalPacketsNumber(VTQ220_DEVICE), n);
+    ASSERT_EQ(5, n);
+    for (int i = 0; i < n; ++i) {
+        _PACKETS pk{};
+        pk.nIndex = i;
+        ASSERT_EQ(ARI_SUCCESS, VTQ220_getPackets(VTQ220_DEVICE, &pk));
+        EXPECT_EQ(pk.nX, VTQ220_GetDecodePacketsData(VTQ220_DEVICE, i, INKDATATYPE_X));
+        EXPECT_EQ(pk.nY, VTQ220_GetDecodePacketsData(VTQ220_DEVICE, i, INKDATATYPE_Y));
+        EXPECT_EQ(pk.bStrokeEnd, VTQ220_GetDecodePacketsData(VTQ220_DEVICE, i, INKDATATYPE_STROKEEND));
+    }
+    EXPECT_EQ(-5, VTQ220_GetDecodePacketsData(VTQ220_DEVICE, 3, INKDATATYPE_X)) << "sign-extended";
+    EXPECT_EQ(1, VTQ220_GetDecodePacketsData(VTQ220_DEVICE, 2, INKDATATYPE_STROKEEND));
+    EXPECT_EQ(ARI_INVALID_PARAMETERS, VTQ220_GetDecodePacketsData(VTQ220_DEVICE, 5, INKDATATYPE_X));
+    EXPECT_EQ(ARI_INVALID_PARAMETERS, VTQ220_GetDecodePacketsData(VTQ220_DEVICE, -1, INKDATATYPE_X));
+    // Clear leaves the decoded points alone.
+    VTQ220_Clear(VTQ220_DEVICE);
+    EXPECT_EQ(ARI_NO_DATA, VTQ220_GetTotalPacketsNumber(VTQ220_DEVICE));
+    EXPECT_EQ(5, VTQ220_GetTotalDecodePacketsNumber(VTQ220_DEVICE));
+}
+
+TEST_F(InkFormat, ShortOrBrokenTextDecodesToWholeRecordsOnly)
+{
+    // 23 bytes: no whole record.
+    const QByteArray shortText = QByteArray(23, 'a').toBase64(QByteArray::OmitTrailingEquals);
+    ASSERT_LT(shortText.size(), 32);
+    ASSERT_EQ(ARI_SUCCESS, VTQ220_Base64Decode(VTQ220_DEVICE, EBITI_INK, shortText.constData(), path));
+    EXPECT_EQ(ARI_NO_DATA, VTQ220_GetTotalDecodePacketsNumber(VTQ220_DEVICE));
+    EXPECT_EQ(ARI_NO_DATA, VTQ220_GetDecodePacketsData(VTQ220_DEVICE, 0, INKDATATYPE_X));
+    // 50 bytes, unpadded, with stray characters: two records.
+    QByteArray text = QByteArray(50, 'b').toBase64(QByteArray::OmitTrailingEquals);
+    text.insert(10, "\n*");
+    ASSERT_EQ(ARI_SUCCESS, VTQ220_Base64Decode(VTQ220_DEVICE, EBITI_INK, text.constData(), path));
+    EXPECT_EQ(2, VTQ220_GetTotalDecodePacketsNumber(VTQ220_DEVICE));
+    // Any decode empties the list first.
+    ASSERT_EQ(ARI_NO_DATA, VTQ220_Base64Decode(VTQ220_DEVICE, EBITI_PNG, "AAAA", path));
+    EXPECT_EQ(ARI_NO_DATA, VTQ220_GetTotalDecodePacketsNumber(VTQ220_DEVICE));
+}
+
+TEST_F(InkFormat, ImageDecodeWritesTheFileOnlyForItsFormat)
+{
+    QTemporaryDir dir;
+    QImage image(20, 10, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    QByteArray png, jpg;
+    {
+        QBuffer b(&png);
+        b.open(QIODevice::WriteOnly);
+        image.save(&b, "PNG");
+        QBuffer c(&jpg);
+        c.open(QIODevice::WriteOnly);
+        image.save(&c, "JPG");
+    }
+    const std::wstring out = W(dir.filePath("out.png"));
+    ASSERT_EQ(ARI_SUCCESS, VTQ220_Base64Decode(VTQ220_DEVICE, EBITI_PNG, png.toBase64().constData(),
+                                               const_cast<wchar_t*>(out.c_str())));
+    EXPECT_EQ(QSize(20, 10), QImage(dir.filePath("out.png"), "PNG").size());
+    const std::wstring out2 = W(dir.filePath("out2.png"));
+    EXPECT_EQ(ARI_NO_DATA, VTQ220_Base64Decode(VTQ220_DEVICE, EBITI_PNG, jpg.toBase64().constData(),
+                                               const_cast<wchar_t*>(out2.c_str())));
+    EXPECT_FALSE(QFile::exists(dir.filePath("out2.png")));
+    const std::wstring bad = L"/nonexistent-dir/x.png";
+    EXPECT_EQ(ARI_NO_DATA, VTQ220_Base64Decode(VTQ220_DEVICE, EBITI_PNG, png.toBase64().constData(),
+                                               const_cast<wchar_t*>(bad.c_str())));
+}
+
+TEST_F(InkFormat, PointTimeText)
+{
+    drv->inject(1000, 800, 300, HWET_PEN_DOWN);
+    char* text = VTQ220_GetInkPointTime(VTQ220_DEVICE, 0);
+    ASSERT_NE(nullptr, text);
+    const QString s = QString::fromLatin1(text);
+    VTQ220_FreeInkPointTime(VTQ220_DEVICE, text);
+    EXPECT_EQ(23, s.size());
+    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}$").match(s).hasMatch()) << qPrintable(s);
+    // Local date and time of the stored second, milliseconds from the tick.
+    CSignCore* c = g_pSignWidget.load();
+    _POINTDATA pt;
+    {
+        std::lock_guard<std::mutex> lock(c->m_InkListMutex);
+        pt = c->m_pPointDataList->at(0);
+    }
+    const time_t t = time_t(pt.tTime);
+    struct tm local {};
+    localtime_r(&t, &local);
+    char expected[32];
+    snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
+             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, int(pt.lTickCount % 1000));
+    EXPECT_EQ(QString::fromLatin1(expected), s);
+    EXPECT_EQ(nullptr, VTQ220_GetInkPointTime(VTQ220_DEVICE, 1));
+    EXPECT_EQ(nullptr, VTQ220_GetInkPointTime(VTQ220_DEVICE, -1));
+}
+
+} // namespace

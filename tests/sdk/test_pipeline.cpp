@@ -1,0 +1,387 @@
+// Pen-event pipeline of the sign objects of all five models, driven through
+// the test driver: firmware identification, strokes, keys, clear, shutdown.
+#include "sdktest.h"
+
+#include <QTemporaryDir>
+
+#include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr int kW = 600, kH = 300;
+
+class Pipeline : public ::testing::TestWithParam<Family> {
+protected:
+    void SetUp() override
+    {
+        drv = FakeDriver::Get();
+        if (!drv)
+            GTEST_SKIP() << "test driver not in the working directory";
+        drv->reset();
+        drv->set_version(VersionOf(F().id));
+        StatusRecorder::Get().Reset();
+        ASSERT_TRUE(F().InitialDevice(F().id, nullptr, 0, 0, kW, kH));
+        canvas = g_pSignWidget.load();
+        ASSERT_NE(nullptr, canvas);
+        ASSERT_EQ(ARI_SUCCESS, F().SignatureStatusCallback(F().id, StatusRecorder::Callback));
+    }
+    void TearDown() override
+    {
+        if (drv)
+            F().UnInitialDevice(F().id);
+    }
+    const Family& F() const { return GetParam(); }
+    const ModelTraits& T() const { return *TraitsForDevice(F().id); }
+    bool TwoStep() const { return T().eKeyModel == KeyModel::TwoStep; }
+    void Pen(double x, double y, int p, int event)
+    {
+        ASSERT_EQ(1, drv->inject(RawX(T(), kW, x), RawY(T(), kH, y), p, event));
+    }
+    // A horizontal stroke from (100, 150) to (500, 150).
+    void Stroke(int p)
+    {
+        Pen(100, 150, p, HWET_PEN_DOWN);
+        Pen(300, 150, p, HWET_PEN_MOVE);
+        Pen(500, 150, p, HWET_PEN_MOVE);
+        Pen(500, 150, p, HWET_PEN_UP);
+    }
+    // A key touch as the model's driver reports it.
+    void Key(int event)
+    {
+        ASSERT_EQ(1, drv->inject(0, 0, 0, event));
+        if (TwoStep())
+            ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_PEN_UP));
+    }
+    int KeyFlag()
+    {
+        std::lock_guard<std::mutex> lock(canvas->m_KeyActionMutex);
+        return canvas->m_nDoClickConfirmOrCancelKeyActionFlag;
+    }
+    QImage Canvas()
+    {
+        std::lock_guard<std::mutex> lock(canvas->m_CanvasMutex);
+        return canvas->m_SignCanvas.copy();
+    }
+    FakeDriver* drv = nullptr;
+    CSignCore* canvas = nullptr;
+};
+
+TEST_P(Pipeline, ConnectClearsThePadAndSwitchesItsScreenOn)
+{
+    const std::string expected = std::string("Initial(") + std::to_string(F().id) + ",fp=" +
+                                 (F().id == VTQ230F_DEVICE ? "1" : "0") + ");GetDevicePartsVersion;ClearDeviceContent;" +
+                                 (T().bHasScreen ? "OpenDeviceLCD(1);" : "");
+    EXPECT_EQ(expected, drv->calls());
+    unsigned char status = 0;
+    EXPECT_EQ(ARI_SUCCESS, F().getDeviceInfo(F().id, DIID_GET_STATUS, &status));
+    EXPECT_EQ(1, status);
+    char text[32] = {};
+    EXPECT_EQ(ARI_SUCCESS, F().getDeviceInfo(F().id, DIID_GET_VENDOR_NAME, text));
+    EXPECT_STREQ("Vantor", text);
+    EXPECT_EQ(ARI_SUCCESS, F().getDeviceInfo(F().id, DIID_GET_MODEL_NAME, text));
+    EXPECT_STREQ(T().pszModelText, text);
+    int levels = 0;
+    EXPECT_EQ(ARI_SUCCESS, F().getDeviceInfo(F().id, DIID_GET_PRESSURE_LEVELS, &levels));
+    EXPECT_EQ(T().nStartPressureLevels, levels);
+    int ver[2] = {};
+    EXPECT_EQ(ARI_SUCCESS, F().getDeviceInfo(F().id, DIID_GET_DRV_VER, ver));
+    EXPECT_EQ(3, ver[0]);
+    EXPECT_EQ(0, ver[1]);
+}
+
+TEST_P(Pipeline, StrokeBecomesInkRecordsAndALine)
+{
+    const int p = PressureForWidth3(T());
+    Stroke(p);
+    ASSERT_EQ(4, F().GetTotalPacketsNumber(F().id)) << "three points and the stroke end";
+    const int xs[] = {RawX(T(), kW, 100), RawX(T(), kW, 300), RawX(T(), kW, 500), RawX(T(), kW, 500)};
+    for (int i = 0; i < 4; ++i) {
+        _PACKETS pk{};
+        pk.nIndex = i;
+        ASSERT_EQ(ARI_SUCCESS, F().getPackets(F().id, &pk));
+        EXPECT_EQ(xs[i], pk.nX);
+        EXPECT_EQ(RawY(T(), kH, 150), pk.nY);
+        EXPECT_EQ(p, pk.nPressure);
+        EXPECT_EQ(i == 3 ? 1 : 0, pk.bStrokeEnd);
+    }
+    _PACKETS outside{};
+    outside.nIndex = 4;
+    EXPECT_EQ(ARI_FAILED, F().getPackets(F().id, &outside));
+    const QImage image = Canvas();
+    for (int x : {150, 300, 450})
+        EXPECT_GE(DarkPixelsInColumn(image, x), 2) << "line drawn through x " << x;
+    EXPECT_EQ(0, DarkPixelsInColumn(image, 50));
+    EXPECT_EQ(0, DarkPixelsInColumn(image, 550));
+}
+
+TEST_P(Pipeline, PenDownAndUpStoreTwoRecordsAndUpAloneNothing)
+{
+    ASSERT_TRUE(F().RealTimeSignatureDataCallback(F().id, LiveRecorder::Callback));
+    const size_t before = LiveRecorder::Get().Values().size();
+    Pen(200, 100, 100, HWET_PEN_UP);
+    EXPECT_EQ(ARI_NO_DATA, F().GetTotalPacketsNumber(F().id));
+    EXPECT_EQ(before, LiveRecorder::Get().Values().size());
+    Pen(200, 100, 100, HWET_PEN_DOWN);
+    Pen(250, 120, 50, HWET_PEN_UP);
+    EXPECT_EQ(2, F().GetTotalPacketsNumber(F().id));
+    _PACKETS end{};
+    end.nIndex = 1;
+    ASSERT_EQ(ARI_SUCCESS, F().getPackets(F().id, &end));
+    EXPECT_EQ(RawX(T(), kW, 200), end.nX) << "the stroke end repeats the last stored point";
+    EXPECT_EQ(100, end.nPressure);
+    EXPECT_EQ(before + 2, LiveRecorder::Get().Values().size());
+}
+
+TEST_P(Pipeline, MovesWithoutPenDownDrawNothing)
+{
+    Pen(300, 150, 300, HWET_PEN_MOVE);
+    Pen(350, 150, 300, HWET_PEN_MOVE);
+    EXPECT_EQ(ARI_NO_DATA, F().GetTotalPacketsNumber(F().id));
+    EXPECT_EQ(0, DarkPixelsInColumn(Canvas(), 320));
+    drv->inject(0, 0, 0, 5);
+    drv->inject(0, 0, 0, -1);
+    EXPECT_EQ(ARI_NO_DATA, F().GetTotalPacketsNumber(F().id)) << "unknown event types are dropped";
+}
+
+TEST_P(Pipeline, ConfirmAndCancelKeysReachTheHostOncePerTouch)
+{
+    ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_CONFIRM_KEY));
+    EXPECT_EQ(1, F().GetDeviceConfirmOrCancelKeyStatus(F().id)) << "status set on the key event";
+    EXPECT_EQ(-1, F().GetDeviceConfirmOrCancelKeyStatus(F().id)) << "read and clear";
+    if (TwoStep()) {
+        {
+            std::lock_guard<std::mutex> lock(canvas->m_KeyActionMutex);
+            EXPECT_EQ(-1, canvas->m_nDoClickConfirmOrCancelKeyActionFlag) << "no action before the pen lifts";
+            EXPECT_EQ(1, canvas->m_nPenDownOnKey);
+        }
+        ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_PEN_UP));
+    }
+    ASSERT_TRUE(StatusRecorder::Get().WaitFor(1));
+    if (!TwoStep())
+        ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_PEN_UP)); // changes nothing on one-step models
+    Key(HWET_CANCEL_KEY);
+    ASSERT_TRUE(StatusRecorder::Get().WaitFor(2));
+    EXPECT_EQ(0, F().GetDeviceConfirmOrCancelKeyStatus(F().id));
+    EXPECT_EQ((std::vector<int>{1, 0}), StatusRecorder::Get().Values());
+}
+
+TEST_P(Pipeline, WhileAKeyActionWaitsPenAndKeysAreIgnored)
+{
+    // Stop the key-action thread so that the action stays waiting.
+    {
+        std::lock_guard<std::mutex> lock(canvas->m_KeyActionMutex);
+        canvas->m_bShutDown = true;
+    }
+    canvas->m_KeyActionCond.notify_all();
+    ASSERT_TRUE(canvas->m_pDoConfirmOrCancelKeyActionThread->wait(10000));
+    Key(HWET_CONFIRM_KEY);
+    EXPECT_EQ(1, KeyFlag());
+    EXPECT_EQ(1, F().GetDeviceConfirmOrCancelKeyStatus(F().id));
+    Stroke(300);
+    EXPECT_EQ(ARI_NO_DATA, F().GetTotalPacketsNumber(F().id));
+    EXPECT_EQ(0, DarkPixelsInColumn(Canvas(), 300));
+    ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_CANCEL_KEY));
+    EXPECT_EQ(-1, F().GetDeviceConfirmOrCancelKeyStatus(F().id)) << "second key ignored";
+    EXPECT_EQ(1, KeyFlag());
+    // Running the waiting action frees the pipeline again.
+    canvas->CheckIfWeCanDoConfirmOrCancelKeyAction();
+    EXPECT_EQ(-1, KeyFlag());
+    EXPECT_EQ((std::vector<int>{1}), StatusRecorder::Get().Values());
+    Stroke(300);
+    EXPECT_EQ(4, F().GetTotalPacketsNumber(F().id));
+}
+
+TEST_P(Pipeline, CancelThenClearSkipsThePadClearOnce)
+{
+    Stroke(300);
+    Key(HWET_CANCEL_KEY);
+    ASSERT_TRUE(StatusRecorder::Get().WaitFor(1));
+    const int before = drv->count("ClearDeviceContent");
+    EXPECT_EQ(ARI_SUCCESS, F().Clear(F().id));
+    EXPECT_EQ(before, drv->count("ClearDeviceContent")) << "the pad cleared itself";
+    EXPECT_EQ(ARI_NO_DATA, F().GetTotalPacketsNumber(F().id));
+    EXPECT_EQ(0, DarkPixelsInColumn(Canvas(), 300));
+    EXPECT_EQ(ARI_SUCCESS, F().Clear(F().id));
+    EXPECT_EQ(before + 1, drv->count("ClearDeviceContent"));
+}
+
+TEST_P(Pipeline, ClearSwitchesClippingOff)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::wstring path = W(dir.filePath("clip.png"));
+    ASSERT_EQ(ARI_SUCCESS, F().SetSaveCenterImageClip(F().id, true, 5, 5));
+    Stroke(300);
+    ASSERT_EQ(ARI_SUCCESS, F().SaveDrawingImage(F().id, EBITI_PNG, const_cast<wchar_t*>(path.c_str()), 0));
+    EXPECT_LT(QImage(dir.filePath("clip.png")).width(), kW);
+    F().Clear(F().id);
+    Stroke(300);
+    ASSERT_EQ(ARI_SUCCESS, F().SaveDrawingImage(F().id, EBITI_PNG, const_cast<wchar_t*>(path.c_str()), 0));
+    EXPECT_EQ(QSize(kW, kH), QImage(dir.filePath("clip.png")).size());
+}
+
+TEST_P(Pipeline, ShutdownSwitchesThePadOffThenReleasesIt)
+{
+    Stroke(300);
+    ASSERT_EQ(ARI_SUCCESS, F().UnInitialDevice(F().id));
+    const std::string calls = drv->calls();
+    const std::string tail = T().bHasScreen ? "OpenDeviceLCD(0);UnInitial;" : "ClearDeviceContent;UnInitial;";
+    ASSERT_GE(calls.size(), tail.size());
+    EXPECT_EQ(tail, calls.substr(calls.size() - tail.size()));
+    EXPECT_EQ(nullptr, g_pSignWidget.load());
+    EXPECT_EQ(0, drv->inject(0, 0, 0, HWET_PEN_DOWN)) << "the driver holds no callback any more";
+}
+
+TEST_P(Pipeline, PressureAboveTheLevelsIsDroppedOnlyByTheQ210Object)
+{
+    const int tooHigh = T().nStartPressureLevels + 1;
+    Pen(100, 150, 300, HWET_PEN_DOWN);
+    Pen(300, 150, tooHigh, HWET_PEN_MOVE);
+    const int expected = F().id == VTQ210_DEVICE ? 1 : 2;
+    EXPECT_EQ(expected, F().GetTotalPacketsNumber(F().id));
+}
+
+TEST_P(Pipeline, FixedWidthIsThreeTimesWiderOnTablets)
+{
+    ASSERT_EQ(ARI_SUCCESS, F().SetPenStyle(F().id, false));
+    ASSERT_EQ(T().bPenStyleToDriver ? 1 : 0, drv->count("SetDevicePenStyle"));
+    Stroke(1); // pressure would give a hairline
+    const int thickness = DarkPixelsInColumn(Canvas(), 300);
+    if (T().dblFixedWidthFactor > 1.0) {
+        EXPECT_GE(thickness, 8);
+        EXPECT_LE(thickness, 11);
+    } else {
+        EXPECT_GE(thickness, 2);
+        EXPECT_LE(thickness, 5);
+    }
+}
+
+TEST_P(Pipeline, PressureSetsTheWidth)
+{
+    ASSERT_EQ(ARI_SUCCESS, F().SetPenWidth(F().id, 10));
+    const double expected = T().ePressureRule == PressureRule::PerWidth306 ? 10 / 306.0 : 10 * 3.0 / 8192;
+    EXPECT_DOUBLE_EQ(expected, canvas->m_dblPressureToWidth.load());
+    Stroke(PressureForWidth3(T()));
+    const int thickness = DarkPixelsInColumn(Canvas(), 300);
+    EXPECT_GE(thickness, 8) << "pen width 10 at the pressure that gives 3 at width 3";
+    EXPECT_LE(thickness, 12);
+}
+
+TEST_P(Pipeline, CoordinatesAreClampedToTheSigningArea)
+{
+    double x = 0, y = 0, w = 0;
+    canvas->ConvertSignRawDataToSignWndData(0, 0, 0, x, y, w);
+    EXPECT_EQ(0.0, x);
+    EXPECT_EQ(0.0, y);
+    canvas->ConvertSignRawDataToSignWndData(65535, 65535, 0, x, y, w);
+    EXPECT_DOUBLE_EQ((T().nRawSpanX - 1) * double(kW) / T().nRawSpanX, x);
+    EXPECT_DOUBLE_EQ((T().nRawSpanY - 1) * double(kH) / T().nRawSpanY, y);
+}
+
+TEST_P(Pipeline, ReaderThreadAndHostRunConcurrently)
+{
+    // The driver's reader thread draws and appends while the host reads,
+    // encodes and exports.
+    constexpr int kMoves = 400;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        drv->inject(RawX(T(), kW, 50), RawY(T(), kH, 50), 300, HWET_PEN_DOWN);
+        for (int i = 0; i < kMoves; ++i)
+            drv->inject(RawX(T(), kW, 50 + i), RawY(T(), kH, 50 + (i % 100)), 300, HWET_PEN_MOVE);
+        drv->inject(0, 0, 0, HWET_PEN_UP);
+        drv->inject(0, 0, 0, HWET_CONFIRM_KEY);
+        drv->inject(0, 0, 0, HWET_PEN_UP);
+        done = true;
+    });
+    int rounds = 0;
+    while (!done || rounds < 3) {
+        F().GetTotalPacketsNumber(F().id);
+        _PACKETS pk{};
+        F().getPackets(F().id, &pk);
+        char* ink = F().PacketsBase64Encode(F().id, EBITI_INK);
+        delete[] ink;
+        char* png = F().PacketsBase64Encode(F().id, EBITI_PNG);
+        delete[] png;
+        F().GetDeviceConfirmOrCancelKeyStatus(F().id);
+        ++rounds;
+    }
+    reader.join();
+    EXPECT_EQ(kMoves + 2, F().GetTotalPacketsNumber(F().id));
+    EXPECT_TRUE(StatusRecorder::Get().WaitFor(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, Pipeline, ::testing::ValuesIn(kFamilies),
+                         [](const ::testing::TestParamInfo<Family>& info) { return std::string(info.param.name); });
+
+// Firmware texts decide whether a Q210 connects and with how many levels.
+struct FirmwareCase {
+    const char* version;
+    bool connects;
+    int levels;
+};
+
+class PipelineFirmware : public ::testing::TestWithParam<FirmwareCase> {
+protected:
+    void TearDown() override { VTQ210_UnInitialDevice(VTQ210_DEVICE); }
+};
+
+TEST_P(PipelineFirmware, Q210PrefixList)
+{
+    FakeDriver* drv = FakeDriver::Get();
+    if (!drv)
+        GTEST_SKIP() << "test driver not in the working directory";
+    drv->reset();
+    drv->set_version(GetParam().version);
+    EXPECT_EQ(GetParam().connects, VTQ210_InitialDevice(VTQ210_DEVICE, nullptr, 0, 0, 400, 200));
+    if (!GetParam().connects) {
+        EXPECT_EQ(nullptr, g_pSignWidget.load());
+        EXPECT_EQ(1, drv->count("UnInitial"));
+        return;
+    }
+    int levels = 0;
+    ASSERT_EQ(ARI_SUCCESS, VTQ210_getDeviceInfo(VTQ210_DEVICE, DIID_GET_PRESSURE_LEVELS, &levels));
+    EXPECT_EQ(GetParam().levels, levels);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, PipelineFirmware,
+                         ::testing::Values(FirmwareCase{"VTQ210L1 2.3", true, 1024}, FirmwareCase{"VTQ210 2.3", true, 2048},
+                                           FirmwareCase{"VTQ210X1", true, 2048}, FirmwareCase{"VTM440", true, 1024},
+                                           FirmwareCase{"VTM450L1", true, 1024}, FirmwareCase{"VTM451", true, 2048},
+                                           FirmwareCase{"VTQ200a", true, 1024}, FirmwareCase{"VTR260", true, 1024},
+                                           FirmwareCase{"VTQ21", false, 0}, FirmwareCase{"VTQ219 2.3", false, 0},
+                                           FirmwareCase{"VTQ220 1.0", false, 0}, FirmwareCase{"", false, 0}));
+
+TEST(PipelineLive, ReportPacksNormalisedPositionPressureAndFlag)
+{
+    FakeDriver* drv = FakeDriver::Get();
+    if (!drv)
+        GTEST_SKIP() << "test driver not in the working directory";
+    drv->reset();
+    drv->set_version("VTQ210 1.0");
+    ASSERT_TRUE(VTQ210_InitialDevice(VTQ210_DEVICE, nullptr, 0, 0, 600, 300));
+    ASSERT_TRUE(VTQ210_RealTimeSignatureDataCallback(VTQ210_DEVICE, LiveRecorder::Callback));
+    const size_t before = LiveRecorder::Get().Values().size();
+    drv->inject(1340, 935, 512, HWET_PEN_DOWN);
+    drv->inject(5000, 100, 700, HWET_PEN_UP);
+    const auto values = LiveRecorder::Get().Values();
+    VTQ210_UnInitialDevice(VTQ210_DEVICE);
+    ASSERT_EQ(before + 2, values.size());
+    EXPECT_EQ(32767ul | (32767ul << 16), values[before].first);
+    EXPECT_EQ(512l | (1l << 16), values[before].second);
+    EXPECT_EQ(values[before].first, values[before + 1].first) << "stroke end at the last stored point";
+    EXPECT_EQ(512l, values[before + 1].second) << "pen flag 0 on the stroke end";
+}
+
+TEST(PipelineNotConnected, EventsBeforeConnectAreDropped)
+{
+    CQ220SignObj obj(400, 200);
+    obj.m_pPointDataList.reset(new PointDataList);
+    obj.RxSignPadRawData(500, 500, 100, HWET_PEN_DOWN);
+    obj.RxSignPadRawData(0, 0, 0, HWET_CONFIRM_KEY);
+    EXPECT_EQ(ARI_NO_DATA, obj.GetTotalInkPointsNumber());
+    EXPECT_EQ(-1, obj.GetDeviceConfirmOrCancelKeyStatus());
+    obj.Shutdown();
+}
+
+} // namespace
