@@ -10,7 +10,7 @@ PKGS=(
   # tests: USB emulation, test frameworks, desktop, documents
   umockdev libumockdev-dev libglib2.0-dev libgtest-dev libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils imagemagick poppler-utils procps
-  fonts-liberation fonts-dejavu-core
+  fonts-liberation fonts-dejavu-core fonts-wqy-microhei iproute2
   # web kit and browser tests
   chromium chromium-driver
   # packaging

@@ -1,0 +1,432 @@
+"""Harness for the desktop tests: a private X server (Xvfb), a real tray host
+(trayer), the real program, and helpers to drive its tray menu with xdotool.
+
+Every wait has a deadline; nothing sleeps for a fixed time to let things
+settle. When running as root, the program runs in its own PID, mount and
+network namespace, so that its pgrep sees no unrelated process and its port
+is private to the test (the default port can then be used safely)."""
+
+import base64
+import os
+import queue
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SKIP = 77
+PROGRAM = "vtink" + "host"  # spelt apart: see ws_client_main
+TRACE = "vt-test: "
+
+
+class TestFailure(Exception):
+    pass
+
+
+def check(cond, what):
+    if not cond:
+        raise TestFailure(what)
+
+
+def log(msg):
+    print("[desk %.3f] %s" % (time.monotonic(), msg), flush=True)
+
+
+def require_tools(*tools):
+    missing = [t for t in tools if shutil.which(t) is None]
+    if missing:
+        print("missing tools: %s" % " ".join(missing))
+        sys.exit(SKIP)
+
+
+def wait_until(pred, timeout, what, interval=0.05):
+    """Poll pred() until it returns a true value; fail after timeout s."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = pred()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TestFailure("timed out after %.0f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def read_settings(home):
+    """The program's settings file as {key: value} of group Settings."""
+    path = os.path.join(home, ".config", PROGRAM, PROGRAM + ".conf")
+    if not os.path.exists(path):
+        return None
+    values, group = {}, None
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.strip()
+            if line.startswith("[") and line.endswith("]"):
+                group = line[1:-1]
+            elif "=" in line and group == "Settings":
+                k, v = line.split("=", 1)
+                values[k.strip()] = v.strip()
+    return values
+
+
+def write_settings(home, **values):
+    d = os.path.join(home, ".config", PROGRAM)
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, PROGRAM + ".conf"), "w", encoding="utf-8") as f:
+        f.write("[Settings]\n")
+        for k, v in values.items():
+            f.write("%s=%s\n" % (k, v))
+
+
+class Program:
+    """One run of the program; collects its stderr trace lines."""
+
+    def __init__(self, argv, env, cwd):
+        self.lines = []  # (monotonic time, text)
+        self.cond = threading.Condition()
+        self.proc = subprocess.Popen(argv, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                     start_new_session=True)
+        self.started = time.monotonic()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for raw in self.proc.stderr:
+            text = raw.decode("utf-8", "replace").rstrip("\n")
+            with self.cond:
+                self.lines.append((time.monotonic(), text))
+                self.cond.notify_all()
+        with self.cond:
+            self.cond.notify_all()
+
+    def traces(self):
+        with self.cond:
+            return [(t, l[len(TRACE):]) for t, l in self.lines if l.startswith(TRACE)]
+
+    def wait_trace(self, pattern, timeout, start=0):
+        """Wait for a trace line (index >= start) matching pattern; returns
+        (index, match)."""
+        rx = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            while True:
+                tr = [(t, l[len(TRACE):]) for t, l in self.lines if l.startswith(TRACE)]
+                for i in range(start, len(tr)):
+                    m = rx.search(tr[i][1])
+                    if m:
+                        return i, m
+                left = deadline - time.monotonic()
+                if left <= 0 or (self.proc.poll() is not None and not self.reader.is_alive()):
+                    raise TestFailure("no trace /%s/ within %.0f s; output:\n%s"
+                                      % (pattern, timeout, self.output()))
+                self.cond.wait(min(left, 0.2))
+
+    def output(self):
+        with self.cond:
+            return "\n".join(l for _, l in self.lines)
+
+    def wait_exit(self, timeout):
+        try:
+            rc = self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise TestFailure("program still running after %.0f s; output:\n%s" % (timeout, self.output()))
+        self.reader.join(5)
+        return rc
+
+    def kill(self):
+        if self.proc.poll() is None:
+            try:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.proc.wait(10)
+
+
+class Desktop:
+    def __init__(self, isolate=True):
+        require_tools("Xvfb", "trayer", "xdotool", "xwininfo", "pgrep")
+        self.bindir = os.getcwd()
+        check(os.access(os.path.join(self.bindir, PROGRAM), os.X_OK),
+              "run from the folder holding the program (build/bin)")
+        self.tmp = tempfile.mkdtemp(prefix="vtdesk-")
+        self.home = os.path.join(self.tmp, "home")
+        os.makedirs(self.home)
+        self.artifacts = os.environ.get("VT_ARTIFACT_DIR", os.path.join(self.bindir, "..", "artifacts"))
+        self.procs = []
+        self.programs = []
+        self.xvfb = None
+        self.trayer = None
+        self.display = None
+        self.ns_pid = None
+        if isolate and os.geteuid() == 0 and shutil.which("unshare") and shutil.which("nsenter"):
+            self._start_namespace()
+
+    # -- namespace -----------------------------------------------------------
+    def _start_namespace(self):
+        holder = subprocess.Popen(
+            ["unshare", "--pid", "--fork", "--mount-proc", "--net", "--kill-child",
+             "sh", "-c", "ip link set lo up && exec sleep 100000"],
+            stdin=subprocess.DEVNULL, start_new_session=True)
+        self.procs.append(holder)
+
+        def child():
+            try:
+                with open("/proc/%d/task/%d/children" % (holder.pid, holder.pid)) as f:
+                    kids = f.read().split()
+            except OSError:
+                return None
+            if not kids:
+                return None
+            try:
+                with open("/proc/%s/cmdline" % kids[0], "rb") as f:
+                    ok = f.read().startswith(b"sleep")
+            except OSError:
+                return None
+            return kids[0] if ok else None
+
+        self.ns_pid = wait_until(child, 20, "the test namespace")
+        log("namespace holder pid %s" % self.ns_pid)
+
+    @property
+    def isolated(self):
+        return self.ns_pid is not None
+
+    def ns_prefix(self, net_only=False):
+        if not self.isolated:
+            return []
+        # Entering the mount namespace resets the working directory: keep ours.
+        extra = [] if net_only else ["-p", "-m", "--wd=" + os.getcwd()]
+        return ["nsenter", "-t", str(self.ns_pid), "-n"] + extra + ["--"]
+
+    # -- X server and tray host ------------------------------------------
+    def start_x(self):
+        r, w = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
+                                     pass_fds=(w,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                     stderr=open(os.path.join(self.tmp, "xvfb.log"), "w"), start_new_session=True)
+        self.procs.append(self.xvfb)
+        os.close(w)
+        got = b""
+        deadline = time.monotonic() + 30
+        while not got.endswith(b"\n"):
+            check(time.monotonic() < deadline, "Xvfb did not report its display")
+            chunk = os.read(r, 16)
+            check(chunk, "Xvfb ended before reporting its display")
+            got += chunk
+        os.close(r)
+        self.display = ":" + got.decode().strip()
+        log("Xvfb on %s" % self.display)
+
+    def env(self, **extra):
+        env = dict(os.environ)
+        for k in ("DBUS_SESSION_BUS_ADDRESS", "XDG_CONFIG_HOME", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION",
+                  "WAYLAND_DISPLAY", "LD_PRELOAD"):
+            env.pop(k, None)
+        env.update(DISPLAY=self.display, HOME=self.home, QT_QPA_PLATFORM="xcb",
+                   XDG_RUNTIME_DIR=self.tmp, VTINKHOST_TEST_REPORT="1")
+        env.update({k: str(v) for k, v in extra.items()})
+        return env
+
+    def start_tray(self):
+        self.trayer = subprocess.Popen(
+            ["trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel", "--width", "120",
+             "--heighttype", "pixel", "--height", "32", "--SetDockType", "false"],
+            env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True)
+        self.procs.append(self.trayer)
+        wait_until(lambda: self._panel_line() is not None, 20, "the trayer panel window")
+        return time.monotonic()
+
+    def _tree(self):
+        res = subprocess.run(["xwininfo", "-root", "-tree"], env=self.env(), capture_output=True, text=True)
+        return res.stdout.splitlines()
+
+    def _panel_line(self):
+        for i, line in enumerate(self._tree()):
+            if '("panel" "trayer")' in line:
+                return i
+        return None
+
+    def tray_icon_geometry(self):
+        """(x, y, w, h) of our icon window when it is embedded in trayer's
+        panel, else None."""
+        tree = self._tree()
+        start = None
+        for i, line in enumerate(tree):
+            if '("panel" "trayer")' in line:
+                start, indent = i, len(line) - len(line.lstrip())
+                break
+        if start is None:
+            return None
+        for line in tree[start + 1:]:
+            if line.strip() and len(line) - len(line.lstrip()) <= indent:
+                break
+            m = re.search(r'"%s": \("%s" "%s"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)'
+                          % (PROGRAM, PROGRAM, PROGRAM), line)
+            if m:
+                w, h, x, y = map(int, m.groups())
+                if w > 1 and h > 1:
+                    return x, y, w, h
+        return None
+
+    # -- the program -----------------------------------------------------
+    def start_program(self, **env):
+        argv = self.ns_prefix() + ["./" + PROGRAM]
+        prog = Program(argv, self.env(**env), self.bindir)
+        self.programs.append(prog)
+        return prog
+
+    def port_open(self, port):
+        code = ("import socket,sys\ns=socket.socket()\ns.settimeout(2)\n"
+                "sys.exit(0 if s.connect_ex(('127.0.0.1',%d))==0 else 1)" % port)
+        return subprocess.run(self.ns_prefix(net_only=True) + [sys.executable, "-c", code]).returncode == 0
+
+    def ws_client(self, port):
+        """A WebSocket client in the program's network; see ws_client_main."""
+        env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(__file__)))
+        p = subprocess.Popen(self.ns_prefix(net_only=True) + [sys.executable, "-c", "import desk; desk.ws_client_main()",
+                                                               str(port)],
+                             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
+        self.procs.append(p)
+        return p
+
+    # -- tray menu -------------------------------------------------------
+    def xdo(self, *args):
+        subprocess.run(["xdotool"] + list(args), env=self.env(), check=True)
+
+    def open_menu(self, prog, timeout=20):
+        """Right-click the tray icon until the menu reports itself shown;
+        returns the menu's items as the program lists them."""
+        start = len(prog.traces())
+        deadline = time.monotonic() + timeout
+        while True:
+            x, y, w, h = wait_until(self.tray_icon_geometry, timeout, "the tray icon inside trayer")
+            # Click, then move the pointer away so that it cannot hover an item.
+            self.xdo("mousemove", str(x + w // 2), str(y + h // 2), "click", "3", "mousemove", "400", "590")
+            try:
+                _, m = prog.wait_trace(r"^menu shown: (.*)$", 3, start)
+                return [s.strip() for s in m.group(1).split("|")]
+            except TestFailure:
+                if time.monotonic() > deadline:
+                    raise
+
+    def select_item(self, prog, text, key="Down", timeout=20):
+        """Move the menu's keyboard selection until the program reports the
+        item hovered (keys sent before the menu grabs the keyboard are lost,
+        so keep pressing), then return the index of the hover trace."""
+        deadline = time.monotonic() + timeout
+        start = len(prog.traces())
+        while True:
+            self.xdo("key", key)
+            try:
+                i, m = prog.wait_trace(r"^menu hovered: (.*)$", 1, start)
+            except TestFailure:
+                check(time.monotonic() < deadline, "menu never reached item %r" % text)
+                continue
+            start = i + 1
+            if m.group(1) == text:
+                return i
+            check(time.monotonic() < deadline, "menu never reached item %r" % text)
+
+    def pick(self, prog, text, key="Down"):
+        self.select_item(prog, text, key)
+        self.xdo("key", "Return")
+
+    def screenshot(self, name):
+        os.makedirs(self.artifacts, exist_ok=True)
+        path = os.path.join(self.artifacts, name)
+        if shutil.which("import"):
+            subprocess.run(["import", "-window", "root", path], env=self.env(), check=True)
+        else:
+            xwd = subprocess.run(["xwd", "-root", "-silent"], env=self.env(), capture_output=True, check=True)
+            subprocess.run(["convert", "xwd:-", path], input=xwd.stdout, check=True)
+        log("screenshot %s" % os.path.abspath(path))
+        return path
+
+    # -- teardown --------------------------------------------------------
+    def stop_tray(self):
+        if self.trayer and self.trayer.poll() is None:
+            self.trayer.terminate()
+            self.trayer.wait(10)
+
+    def close(self):
+        for prog in self.programs:
+            prog.kill()
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                try:
+                    os.killpg(p.pid, signal.SIGKILL)
+                except (ProcessLookupError, PermissionError):
+                    p.kill()
+                p.wait(10)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+
+def run_cases(cases):
+    """Runs the case named by argv[1] or VT_DESK_CASE; exit 0 pass, 1 fail."""
+    name = sys.argv[1] if len(sys.argv) > 1 else os.environ.get("VT_DESK_CASE", "")
+    if name not in cases:
+        print("unknown case %r; cases: %s" % (name, ", ".join(sorted(cases))))
+        sys.exit(2)
+    try:
+        cases[name]()
+    except TestFailure as e:
+        print("FAIL: %s" % e)
+        sys.exit(1)
+    print("PASS: %s" % name)
+    sys.exit(0)
+
+
+def ws_client_main():
+    """Minimal WebSocket client: connects, prints "connected", then tells
+    how the server ended the connection (with or without a close frame).
+    Started with the harness on PYTHONPATH, so that no command line here
+    holds the program's name (its single-instance check would count it)."""
+    port = int(sys.argv[1])
+    s = socket.create_connection(("127.0.0.1", port), timeout=30)
+    key = base64.b64encode(os.urandom(16)).decode()
+    s.sendall(("GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+               "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n\r\n" % (port, key)).encode())
+    buf = b""
+    while b"\r\n\r\n" not in buf:
+        chunk = s.recv(4096)
+        if not chunk:
+            print("refused", flush=True)
+            return
+        buf += chunk
+    if b" 101 " not in buf.split(b"\r\n", 1)[0]:
+        print("refused", flush=True)
+        return
+    print("connected", flush=True)
+    s.settimeout(None)
+    rest = buf.split(b"\r\n\r\n", 1)[1]
+    while True:
+        # Walk the unmasked server frames; a close frame ends the session.
+        while len(rest) >= 2:
+            n, head = rest[1] & 0x7F, 2
+            if n == 126:
+                n, head = (int.from_bytes(rest[2:4], "big") if len(rest) >= 4 else -1), 4
+            elif n == 127:
+                n, head = (int.from_bytes(rest[2:10], "big") if len(rest) >= 10 else -1), 10
+            if n < 0 or len(rest) < head + n:
+                break
+            if rest[0] & 0x0F == 0x8:
+                print("closed by close frame", flush=True)
+                return
+            rest = rest[head + n:]
+        chunk = s.recv(4096)
+        if not chunk:
+            print("closed without close frame", flush=True)
+            return
+        rest += chunk

@@ -1,0 +1,300 @@
+"""Desktop tests of the real program under Xvfb with trayer as tray host.
+Run one case: python3 test_tray.py <case> (from build/bin)."""
+
+import os
+import queue
+import threading
+import time
+
+import desk
+from desk import Desktop, check, free_port, read_settings, wait_until, write_settings
+
+TEXTS = {
+    1: ("Vantor電子簽名板驅動程式(跨平台WS)", "每次開機時自動啟動", "離開"),
+    2: ("Vantor电子签名板驱动程序(跨平台WS)", "每次开机时自动启动", "离开"),
+    3: ("Vantor DureRur Driver (Cross Platform WS)", "Auto Launch at Startup", "Exit"),
+}
+ENTRY_FILES = {
+    "uos": "com.vantor.vtinkhost.desktop",
+    "kylin": "vtinkhost-kylin.desktop",
+    "neokylin": "vtinkhost-neokylin.desktop",
+    "nfsdesktop": "vtinkhost-nfs.desktop",
+    "ubuntu": "vtinkhost-ubuntu.desktop",
+}
+
+
+def expect_menu(items, lang, checked):
+    title, auto, exit_ = TEXTS[lang]
+    want = [title, auto + ("[x]" if checked else "[ ]"), exit_]
+    check(items == want, "menu %r, expected %r" % (items, want))
+
+
+def exit_from_menu(d, prog, lang):
+    """Open the menu, pick the exit item, expect exit code 0."""
+    d.open_menu(prog)
+    d.pick(prog, TEXTS[lang][2], key="Up")
+    rc = prog.wait_exit(60)
+    check(rc == 0, "exit code %s after the exit item; output:\n%s" % (rc, prog.output()))
+
+
+def toggle_auto_launch(d, prog, lang, want):
+    start = len(prog.traces())
+    d.open_menu(prog)
+    d.pick(prog, TEXTS[lang][1])
+    prog.wait_trace(r"^auto launch %d$" % (1 if want else 0), 20, start)
+
+
+def start_ready(d, port=None, **env):
+    """Start the program and wait until its icon is shown and, when a port is
+    given, until it listens."""
+    prog = d.start_program(**env)
+    prog.wait_trace(r"^tray icon shown: ", 60)
+    if port is not None:
+        wait_until(lambda: d.port_open(port), 30, "the service listening on %d" % port)
+    return prog
+
+
+def with_desktop(fn):
+    def run():
+        d = Desktop()
+        try:
+            fn(d)
+        finally:
+            d.close()
+    return run
+
+
+@with_desktop
+def defaults(d):
+    """No settings file: simplified Chinese, item unchecked, default port;
+    exit saves the three keys. Without a private network the test writes a
+    free port first (the default port may be in use on the machine)."""
+    d.start_x()
+    d.start_tray()
+    if d.isolated:
+        port = 6089
+    else:
+        port = free_port()
+        write_settings(d.home, WebSocketPort=port)
+    prog = start_ready(d, port)
+    tooltip = prog.wait_trace(r"^tray icon shown: (.*)$", 1)[1].group(1)
+    check(tooltip == TEXTS[2][0], "tooltip %r" % tooltip)
+    check(d.tray_icon_geometry() is not None, "icon not embedded in the tray")
+
+    items = d.open_menu(prog)
+    expect_menu(items, 2, checked=False)
+    d.select_item(prog, TEXTS[2][1])
+    d.screenshot("tray-menu.png")
+    d.pick(prog, TEXTS[2][2])  # one further down: the exit item
+    rc = prog.wait_exit(60)
+    check(rc == 0, "exit code %s" % rc)
+    check(not d.port_open(port), "port %d still open after exit" % port)
+    s = read_settings(d.home)
+    check(s is not None, "no settings file written")
+    check(s == {"AutoLaunch": "false", "WebSocketPort": str(port), "UILangID": "2"}, "settings %r" % s)
+
+
+@with_desktop
+def languages(d):
+    """UILangID 1 and 3 give the other two languages; a non-numeric value
+    reads as 0, which is English."""
+    d.start_x()
+    d.start_tray()
+    for stored, lang, saved in (("1", 1, "1"), ("3", 3, "3"), ("abc", 3, "0")):
+        port = free_port()
+        write_settings(d.home, WebSocketPort=port, UILangID=stored)
+        prog = start_ready(d, port)
+        expect_menu(d.open_menu(prog), lang, checked=False)
+        d.screenshot("tray-menu-lang-%s.png" % stored)
+        d.pick(prog, TEXTS[lang][2], key="Up")
+        rc = prog.wait_exit(60)
+        check(rc == 0, "exit code %s" % rc)
+        s = read_settings(d.home)
+        check(s["UILangID"] == saved, "UILangID %s saved as %r" % (stored, s["UILangID"]))
+
+
+@with_desktop
+def autostart(d):
+    """The auto-launch item copies the installed entry into the user's
+    autostart folder and deletes it again; the check mark follows the file."""
+    d.start_x()
+    d.start_tray()
+    apps = os.path.join(d.tmp, "applications")
+    os.makedirs(apps)
+    for product, name in ENTRY_FILES.items():
+        with open(os.path.join(apps, name), "w") as f:
+            f.write("[Desktop Entry]\nName=installed %s\n" % product)
+    autostart_dir = os.path.join(d.home, ".config", "autostart")
+    user_entry = os.path.join(autostart_dir, ENTRY_FILES["ubuntu"])
+    env = dict(VTINKHOST_TEST_PRODUCT="ubuntu", VTINKHOST_TEST_APPS_DIR=apps + "/", VTINKHOST_TEST_REPORT=1)
+
+    def run(settings, expect_checked, action=None, lang=3):
+        port = free_port()
+        write_settings(d.home, WebSocketPort=port, UILangID=lang, **settings)
+        prog = start_ready(d, None, **env)
+        expect_menu(d.open_menu(prog), lang, expect_checked)
+        d.xdo("key", "Escape")
+        if action is not None:
+            toggle_auto_launch(d, prog, lang, action)
+        exit_from_menu(d, prog, lang)
+        return read_settings(d.home)
+
+    # Stored true but no file: unchecked, and the next write stores false.
+    s = run({"AutoLaunch": "true"}, expect_checked=False)
+    check(s["AutoLaunch"] == "false", "AutoLaunch %r without the file" % s["AutoLaunch"])
+    check(not os.path.exists(autostart_dir), "autostart folder created without the item")
+
+    # Setting the item creates the folder and copies the installed entry.
+    s = run({"AutoLaunch": "false"}, expect_checked=False, action=True)
+    check(os.path.isfile(user_entry), "no copy at %s" % user_entry)
+    with open(user_entry) as f:
+        check(f.read() == "[Desktop Entry]\nName=installed ubuntu\n", "copy differs from the installed entry")
+    check(s["AutoLaunch"] == "true", "AutoLaunch %r after setting" % s["AutoLaunch"])
+
+    # Next start: checked; clearing deletes the copy and stores false.
+    s = run({"AutoLaunch": "true"}, expect_checked=True, action=False)
+    check(not os.path.exists(user_entry), "copy not deleted")
+    check(s["AutoLaunch"] == "false", "AutoLaunch %r after clearing" % s["AutoLaunch"])
+
+    # A file already there with the key absent: unchecked; setting leaves
+    # the existing file alone.
+    with open(user_entry, "w") as f:
+        f.write("user's own\n")
+    s = run({}, expect_checked=False, action=True)
+    with open(user_entry) as f:
+        check(f.read() == "user's own\n", "existing autostart file replaced")
+    check(s["AutoLaunch"] == "true", "AutoLaunch %r" % s["AutoLaunch"])
+    os.remove(user_entry)
+
+    # Every other distribution uses its own file name.
+    for product in ("uos", "kylin", "neokylin", "nfsdesktop"):
+        env["VTINKHOST_TEST_PRODUCT"] = product
+        run({}, expect_checked=False, action=True, lang=2)
+        got = sorted(os.listdir(autostart_dir))
+        check(got == [ENTRY_FILES[product]], "%s: autostart folder holds %r" % (product, got))
+        os.remove(os.path.join(autostart_dir, ENTRY_FILES[product]))
+
+    # An unknown distribution has no file to manage: setting copies nothing
+    # and the next start shows the item cleared.
+    env["VTINKHOST_TEST_PRODUCT"] = "debian"
+    s = run({}, expect_checked=False, action=True)
+    check(os.listdir(autostart_dir) == [], "file copied on an unknown distribution")
+    check(s["AutoLaunch"] == "true", "AutoLaunch %r" % s["AutoLaunch"])
+    run({"AutoLaunch": "true"}, expect_checked=False)
+
+
+@with_desktop
+def no_tray(d):
+    """No tray host at all: the program gives up after its probes and ends
+    with code 0, never listening."""
+    d.start_x()
+    port = free_port()
+    write_settings(d.home, WebSocketPort=port)
+    prog = d.start_program()
+    prog.wait_trace(r"^tray probe 1 0$", 30)
+    listened = []
+
+    def watch():
+        while prog.proc.poll() is None:
+            if d.port_open(port):
+                listened.append(True)
+            time.sleep(0.5)  # sampling interval of the watcher, not a wait for an event
+    t = threading.Thread(target=watch, daemon=True)
+    t.start()
+    rc = prog.wait_exit(120)
+    t.join(10)
+    check(rc == 0, "exit code %s" % rc)
+    probes = [l for _, l in prog.traces() if l.startswith("tray probe")]
+    check(len(probes) == 60 and all(l.endswith(" 0") for l in probes), "probes: %r" % probes)
+    check(not any(l.startswith("service started") for _, l in prog.traces()), "service started without a tray")
+    check(not listened, "port opened without a tray")
+    check(read_settings(d.home) == {"WebSocketPort": str(port)}, "settings touched: %r" % read_settings(d.home))
+
+
+@with_desktop
+def late_tray(d):
+    """A tray host that appears while the program probes: the service starts
+    only then, followed by the icon."""
+    d.start_x()
+    port = free_port()
+    write_settings(d.home, WebSocketPort=port)
+    prog = d.start_program()
+    prog.wait_trace(r"^tray probe 4 0$", 30)
+    check(not d.port_open(port), "listening before the tray exists")
+    before = len(prog.traces())
+    d.start_tray()
+    i_ok, _ = prog.wait_trace(r"^tray probe (\d+) 1$", 30, before)
+    i_svc, _ = prog.wait_trace(r"^service started on port %d$" % port, 30, before)
+    i_icon, _ = prog.wait_trace(r"^tray icon shown: ", 30, before)
+    check(i_ok < i_svc < i_icon, "order: probe %d, service %d, icon %d" % (i_ok, i_svc, i_icon))
+    traces = prog.traces()
+    check(all(not l.startswith("service started") for _, l in traces[:before]), "service started before the tray")
+    wait_until(d.tray_icon_geometry, 30, "icon embedded in the tray")
+    wait_until(lambda: d.port_open(port), 30, "the service listening")
+    exit_from_menu(d, prog, 2)
+
+
+@with_desktop
+def single_instance(d):
+    """A second start while one runs exits 1 at once, before any tray probe
+    or service; the first keeps running and exits normally."""
+    d.start_x()
+    d.start_tray()
+    port = free_port()
+    write_settings(d.home, WebSocketPort=port)
+    first = start_ready(d, port)
+    second = d.start_program()
+    rc = second.wait_exit(60)
+    check(rc == 1, "second instance exit code %s" % rc)
+    check(second.traces() == [], "second instance went on: %r" % second.traces())
+    check(first.proc.poll() is None, "first instance ended")
+    check(d.port_open(port), "first instance stopped listening")
+    exit_from_menu(d, first, 2)
+    # With the first gone, a new start runs again.
+    third = start_ready(d, port)
+    exit_from_menu(d, third, 2)
+
+
+@with_desktop
+def exit_with_clients(d):
+    """Exit from the menu with two clients connected closes both connections
+    and ends with code 0."""
+    d.start_x()
+    d.start_tray()
+    port = free_port()
+    write_settings(d.home, WebSocketPort=port)
+    prog = start_ready(d, port)
+    lines = queue.Queue()
+    clients = []
+    for n in range(2):
+        c = d.ws_client(port)
+        clients.append(c)
+        threading.Thread(target=lambda c=c, n=n: [lines.put((n, l.strip())) for l in c.stdout], daemon=True).start()
+
+    def expect(word):
+        seen = set()
+        deadline = time.monotonic() + 30
+        while len(seen) < 2:
+            try:
+                n, l = lines.get(timeout=max(0.1, deadline - time.monotonic()))
+            except queue.Empty:
+                raise desk.TestFailure("clients %s not %s" % (sorted({0, 1} - seen), word))
+            check(l == word, "client %d: %r, expected %r" % (n, l, word))
+            seen.add(n)
+    expect("connected")
+    exit_from_menu(d, prog, 2)
+    expect("closed by close frame")
+    for c in clients:
+        check(c.wait(30) == 0, "client failed")
+
+
+if __name__ == "__main__":
+    desk.run_cases({
+        "defaults": defaults,
+        "languages": languages,
+        "autostart": autostart,
+        "no_tray": no_tray,
+        "late_tray": late_tray,
+        "single_instance": single_instance,
+        "exit_with_clients": exit_with_clients,
+    })
