@@ -13,6 +13,17 @@ extern HWSignDataCallback g_pfnHWSignDataCallback;
 extern FPDataCallback g_pfnFPDataCallback;
 extern int g_nCurrentActiveDeviceID;
 
+// The callbacks are stored by the interface thread while a worker may
+// already run: workers read them through these.
+inline HWSignDataCallback VtPenCallback()
+{
+    return __atomic_load_n(&g_pfnHWSignDataCallback, __ATOMIC_ACQUIRE);
+}
+inline FPDataCallback VtFPCallback()
+{
+    return __atomic_load_n(&g_pfnFPDataCallback, __ATOMIC_ACQUIRE);
+}
+
 // libusb's default context is process-global: every family connect goes
 // through these so that libusb_exit never runs more often than libusb_init
 // succeeded (a failed connect is followed by a shutdown that releases it).

@@ -6,7 +6,7 @@
 //
 //     padsim::Bed bed;                                   // testbed + root hub
 //     padsim::Pad& pad = bed.plug(padsim::models::q210());
-//     pad.setPartsVersion("VTQ210L1.02");                // GET_REPORT 5
+//     pad.setPartsVersion("VTQ210L12");                  // GET_REPORT 5
 //     ... VTSPDAPI_Initial(VTQ210_DEVICE, cb, nullptr) ...
 //     pad.stroke({{100, 200, 300}, {110, 210, 320}});    // down, move, up
 //     auto cmd = pad.waitForControl(padsim::isSetReport(0x80), 5s);
@@ -141,6 +141,8 @@ using ModelPtr = std::unique_ptr<Model>;
 // overrides a report. Returns false for any other request.
 bool answerHidRequest(Pad& pad, const ControlRequest& setup, Bytes& data);
 
+// Each models/<name>.cpp defines padsim::models::<name>() with the line
+// "ModelPtr <name>()" at the start of a line; the build registers it for byName().
 namespace models {
 ModelPtr q210();   // HID pad, one USB device, 11-byte masked reports on 0x81
 ModelPtr q220();
