@@ -105,9 +105,11 @@ int readFP(uint8_t* pBuffer, unsigned nTimeoutMs, int* pnRead)
 }
 
 // Open and close share one exchange: a command, then a 1024-byte answer with byte 0 = 1.
-int openOrCloseFP(const uint8_t* pCommand, int nFailCode, const char* label, const char* cmdName,
-                  const char* successLine)
+int openOrCloseFP(bool bOpen, const char* label)
 {
+    const uint8_t* pCommand = bOpen ? ucOpenDeviceCommand : ucCloseDeviceCommand;
+    const int nFailCode = bOpen ? VTSPDART_FP_OPEN_FAILED : VTSPDART_FP_CLOSE_FAILED;
+    const char* cmdName = bOpen ? "ucOpenDeviceCommand" : "ucCloseDeviceCommand";
     if (!g_device_handle_Q230G_FP)
         return nFailCode;
     int nResult = sendFPCommand(pCommand, 6);
@@ -128,7 +130,10 @@ int openOrCloseFP(const uint8_t* pCommand, int nFailCode, const char* label, con
                nResult, nReadBytes, ucReturnBuffer[0], libusb_error_name(nResult));
         return nFailCode;
     }
-    VT_LOG(label, "%s", successLine);
+    if (bOpen)
+        VT_LOG(label, "<%ld>-Open FP Device succeeded...");
+    else
+        VT_LOG(label, "<%ld>-Close FP Device succeeded...");
     return VTSPDART_SUCCESS;
 }
 
@@ -144,14 +149,12 @@ uint32_t checksum(const uint8_t* pData, int nLength)
 
 int OpenDevice_Q230G_FP()
 {
-    return openOrCloseFP(ucOpenDeviceCommand, VTSPDART_FP_OPEN_FAILED, "OpenDevice_Q230G_FP()",
-                         "ucOpenDeviceCommand", "<%ld>-Open FP Device succeeded...");
+    return openOrCloseFP(true, "OpenDevice_Q230G_FP()");
 }
 
 int CloseDevice_Q230G_FP()
 {
-    return openOrCloseFP(ucCloseDeviceCommand, VTSPDART_FP_CLOSE_FAILED, "CloseDevice_Q230G_FP()",
-                         "ucCloseDeviceCommand", "<%ld>-Close FP Device succeeded...");
+    return openOrCloseFP(false, "CloseDevice_Q230G_FP()");
 }
 
 int SetScore_Q230G_FP(uint8_t ucScore)
@@ -234,7 +237,7 @@ void DecodeHIDRawPacket_Q230G(const uint8_t* pReport, int n, unsigned char* pbPe
     default:
         return;
     }
-    HWSignDataCallback cb = g_pfnHWSignDataCallback;
+    HWSignDataCallback cb = VtPenCallback();
     if (cb)
         cb(x, y, p, type);
 }
@@ -395,7 +398,7 @@ CaptureCycle::Step CaptureCycle::cont()
 CaptureCycle::Step CaptureCycle::completed()
 {
     memcpy(g_byteFPImageRawData_Q230G_FP, m_image, sizeof m_image);
-    FPDataCallback cb = g_pfnFPDataCallback;
+    FPDataCallback cb = VtFPCallback();
     if (cb)
         cb(g_byteFPImageRawData_Q230G_FP, FP_IMAGE_RAW_DATA_SIZE_Q230G_FP, m_nFingerScore);
     VT_LOG_TO(g_logFP, L, "<%ld>-status : CFS_COMPLETED, nFingerScore=%d !!!", m_nFingerScore);
@@ -705,4 +708,9 @@ int SentFPImageStatus_Q230G()
 bool IsCaptureThreadRunning_Q230G()
 {
     return g_bInside_FP_Background_Thread_Q230G != 0;
+}
+
+bool IsPenReaderRunning_Q230G()
+{
+    return g_bInside_Sign_Background_Thread_Q230G != 0;
 }

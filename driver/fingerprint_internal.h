@@ -3,6 +3,7 @@
 
 #include "families.h"
 
+#include <atomic>
 #include <cstdint>
 
 #define ENDPOINT_OUT_MAX_PACKET_SIZE_Q230G_FP 1024
@@ -30,5 +31,8 @@ uint32_t checksum(const uint8_t* pData, int nLength);
 
 // Answer to the last screen-image block (0 none yet, SENT_FPIMAGE_*).
 int SentFPImageStatus_Q230G();
-// True while the fingerprint capture thread runs.
+// True while the fingerprint capture thread / the pen reader runs.
 bool IsCaptureThreadRunning_Q230G();
+bool IsPenReaderRunning_Q230G();
+// Stop request of the capture thread (set by the shutdown).
+extern std::atomic<unsigned char> g_bAbort_Q230G_FP;

@@ -517,7 +517,7 @@ void TabletFamily::DecodePen(const uint8_t* p, int n, unsigned char* pbPenUp)
     } else {
         return;
     }
-    HWSignDataCallback cb = g_pfnHWSignDataCallback;
+    HWSignDataCallback cb = VtPenCallback();
     if (cb)
         cb(x, y, pr, type);
 }
@@ -540,7 +540,7 @@ void TabletFamily::DecodeHotKeys(const uint8_t* p, int n)
         VT_LOG_TO(m_threadLog, L, bCancel ? "<%ld>-[Cancel] HotKey : down..." : "<%ld>-[Confirm] HotKey : down...");
     } else if (p[3] == 0) {
         VT_LOG_TO(m_threadLog, L, bCancel ? "<%ld>-[Cancel] HotKey : up !" : "<%ld>-[Confirm] HotKey : up !");
-        HWSignDataCallback cb = g_pfnHWSignDataCallback;
+        HWSignDataCallback cb = VtPenCallback();
         if (cb)
             cb(0, 0, 0, bCancel ? HWET_CANCEL_KEY : HWET_CONFIRM_KEY);
     }
@@ -671,3 +671,9 @@ uint32_t TabletAckMaskOf(int nDeviceID)
 
 VT_TABLET_ENTRY_POINTS(QT410, g_tabletQT410)
 VT_TABLET_ENTRY_POINTS(M420, g_tabletM420)
+
+bool TabletReaderRunningOf(int nDeviceID)
+{
+    TabletFamily* f = family_of(nDeviceID);
+    return f && f->m_bInside != 0;
+}

@@ -91,3 +91,4 @@ uint32_t ParseTabletReleaseYear(const uint8_t* pPayload, int nLength);
 const TabletDeviceInfo* TabletDeviceInfoOf(int nDeviceID);
 const TabletContext* TabletContextOf(int nDeviceID);
 uint32_t TabletAckMaskOf(int nDeviceID);
+bool TabletReaderRunningOf(int nDeviceID);

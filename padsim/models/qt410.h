@@ -31,7 +31,8 @@ public:
     TabletModel(const TabletIdentity& id, const TabletLayout& layout = {});
 
     // String descriptor contents (the payload after the 2-byte header).
-    // nullopt makes the request stall.
+    // nullopt: the model leaves the request to padsim (which knows only the
+    // strings of the USB description); Pad::setStall makes any of them fail.
     void setProduct(const std::string& text);                  // index 2, as text
     void setSerialBcd(const Bytes& bcd);                      // index 3, one UTF-16 unit per byte
     void setSerialText(const std::string& text);               // index 3, as text
