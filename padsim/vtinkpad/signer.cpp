@@ -1,0 +1,189 @@
+#include "signer.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace vtinkpad {
+
+namespace {
+
+// Raw writing areas as the SDK maps them onto the canvas; strokes stay
+// inside them so that nothing is clamped to the canvas border. Pressure
+// stays below the lowest level count a model's firmware may report.
+const PadTraits PAD_TRAITS[] = {
+    {.name = "q210", .padsimName = "q210", .webName = "Q210",
+     .xOffset = 160, .xSpan = 2360, .yOffset = 220, .ySpan = 1430, .pressureMax = 1000, .fingerprint = false},
+    {.name = "q220", .padsimName = "q220", .webName = "Q220",
+     .xOffset = 200, .xSpan = 2300, .yOffset = 200, .ySpan = 1300, .pressureMax = 2000, .fingerprint = false},
+    // the driver calls the fingerprint pad's USB side Q230G
+    {.name = "q230f", .padsimName = "q230g", .webName = "Q230F",
+     .xOffset = 2050, .xSpan = 21170, .yOffset = 1750, .ySpan = 11490, .pressureMax = 2000, .fingerprint = true},
+    {.name = "qt410", .padsimName = "qt410", .webName = "QT410",
+     .xOffset = 550, .xSpan = 29870, .yOffset = 180, .ySpan = 20120, .pressureMax = 8000, .fingerprint = false},
+    {.name = "m420", .padsimName = "m420", .webName = "M420",
+     .xOffset = 550, .xSpan = 29870, .yOffset = 180, .ySpan = 20120, .pressureMax = 8000, .fingerprint = false},
+};
+
+std::string lower(std::string s)
+{
+    for (char& c : s)
+        c = char(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool parsePoint(const QJsonValue& v, InkPoint& p)
+{
+    p.t = -1;
+    if (v.isArray()) {
+        QJsonArray a = v.toArray();
+        if (a.size() < 3 || a.size() > 4)
+            return false;
+        for (int i = 0; i < a.size(); ++i)
+            if (!a[i].isDouble())
+                return false;
+        p.x = a[0].toDouble();
+        p.y = a[1].toDouble();
+        p.pressure = a[2].toDouble();
+        if (a.size() == 4)
+            p.t = a[3].toDouble();
+        return true;
+    }
+    if (v.isObject()) {
+        QJsonObject o = v.toObject();
+        QJsonValue pr = o.contains("p") ? o["p"] : o["pressure"];
+        if (!o["x"].isDouble() || !o["y"].isDouble() || !pr.isDouble())
+            return false;
+        p.x = o["x"].toDouble();
+        p.y = o["y"].toDouble();
+        p.pressure = pr.toDouble();
+        if (o["t"].isDouble())
+            p.t = o["t"].toDouble();
+        return true;
+    }
+    return false;
+}
+
+uint16_t toRaw(double v, bool raw, uint16_t offset, uint16_t span)
+{
+    double r = raw ? v : offset + std::clamp(v, 0.0, 1.0) * (span - 1);
+    return uint16_t(std::clamp(std::lround(r), 0L, 65535L));
+}
+
+}  // namespace
+
+const PadTraits* padTraits(const std::string& name)
+{
+    std::string n = lower(name);
+    for (const PadTraits& t : PAD_TRAITS)
+        if (n == t.name || n == t.padsimName)
+            return &t;
+    return nullptr;
+}
+
+std::vector<std::string> padNames()
+{
+    std::vector<std::string> names;
+    for (const PadTraits& t : PAD_TRAITS)
+        names.push_back(t.name);
+    return names;
+}
+
+size_t Signature::pointCount() const
+{
+    size_t n = 0;
+    for (auto& s : strokes)
+        n += s.size();
+    return n;
+}
+
+bool parseSignature(const QJsonValue& doc, Signature& out, std::string& error)
+{
+    out = Signature{};
+    QJsonValue strokes = doc;
+    if (doc.isObject()) {
+        QJsonObject o = doc.toObject();
+        QString units = o["units"].toString("unit");
+        if (units != "unit" && units != "raw") {
+            error = "\"units\" must be \"unit\" or \"raw\"";
+            return false;
+        }
+        out.raw = units == "raw";
+        strokes = o.contains("strokes") ? o["strokes"] : QJsonValue(QJsonArray{o["points"]});
+    }
+    if (!strokes.isArray()) {
+        error = "expected a list of strokes";
+        return false;
+    }
+    for (const QJsonValue& s : strokes.toArray()) {
+        if (!s.isArray()) {
+            error = "a stroke must be a list of points";
+            return false;
+        }
+        InkStroke stroke;
+        for (const QJsonValue& v : s.toArray()) {
+            InkPoint p;
+            if (!parsePoint(v, p) || !std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.pressure)) {
+                error = "a point must be [x, y, pressure] or [x, y, pressure, t] with numbers";
+                return false;
+            }
+            stroke.push_back(p);
+        }
+        if (!stroke.empty())
+            out.strokes.push_back(std::move(stroke));
+    }
+    if (out.strokes.empty()) {
+        error = "no points to draw";
+        return false;
+    }
+    return true;
+}
+
+DrawResult draw(padsim::Pad& pad, const PadTraits& traits, const Signature& sig, double intervalMs, double speed,
+                const std::atomic<bool>& abort)
+{
+    using clock = std::chrono::steady_clock;
+    DrawResult r;
+    const auto start = clock::now();
+    double untimedAt = 0;  // running time of points without their own time
+    auto pace = [&](const InkPoint& p) {
+        if (speed <= 0)
+            return;
+        double at = p.t >= 0 ? p.t / speed : untimedAt;
+        untimedAt = std::max(untimedAt, at) + intervalMs / speed;
+        std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t(at * 1000)));
+    };
+    for (const InkStroke& stroke : sig.strokes) {
+        uint16_t x = 0, y = 0;
+        for (size_t i = 0; i < stroke.size() && !abort; ++i) {
+            const InkPoint& p = stroke[i];
+            pace(p);
+            x = toRaw(p.x, sig.raw, traits.xOffset, traits.xSpan);
+            y = toRaw(p.y, sig.raw, traits.yOffset, traits.ySpan);
+            double pr = sig.raw ? p.pressure : std::clamp(p.pressure, 0.0, 1.0) * traits.pressureMax;
+            // a contact report with pressure 0 would read as hovering
+            auto pressure = uint16_t(std::clamp(std::lround(pr), 1L, 65535L));
+            if (i == 0)
+                pad.penDown(x, y, pressure);
+            else
+                pad.penMove(x, y, pressure);
+            ++r.points;
+        }
+        if (abort) {
+            r.aborted = true;
+            pad.penUp(x, y);
+            break;
+        }
+        pad.penUp(x, y);
+        ++r.strokes;
+        if (speed > 0)
+            untimedAt += 4 * intervalMs / speed;  // the pen leaves the pad between strokes
+    }
+    r.delivered = pad.waitUntilDelivered(std::chrono::seconds(10));
+    return r;
+}
+
+}  // namespace vtinkpad
