@@ -41,7 +41,7 @@ FingerprintPadModel::FingerprintPadModel()
 {
     name = "q230g";
     features = HAS_LCD | HAS_FINGERPRINT | HID_REQUESTS;
-    texts = {"PEN230-0001", "SEC230-0001", "VTQ230FL1.03", "PAD0000230"};
+    texts = {"PEN230-0001", "SEC230-0001", "VTQ230FL1", "PAD0000230"};
 
     UsbDescription pen;
     pen.vendorId = PAD_USB_VENDOR_ID;
@@ -233,11 +233,11 @@ void FingerprintPadModel::screenPacket(Pad& pad, const Bytes& d)
 {
     if (startsWith(d, {0x06, 0xC1, 0x02}) && d.size() >= 6) {
         const int index = d[3];
+        if (index == 0)
+            m_screen = ScreenTransfer{};  // a new image
         m_screen.headerIndexes.push_back(index);
         m_screen.width = d[4];
         m_screen.height = d[5];
-        if (index == 0)
-            m_screen.image.clear();
         const int total = 2 * d[4] * d[5];
         m_blockIndexBad = index != (int)m_screen.blockSizes.size() % 256 || index * kScreenBlock >= total;
         m_blockIndex = index;

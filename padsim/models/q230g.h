@@ -38,6 +38,7 @@ public:
     // Screen image: answer to each finished block (status report bytes 1, 2);
     // nullopt = no answer. Default D0 00 (block received).
     void setBlockAnswer(std::optional<std::pair<uint8_t, uint8_t>> answer);
+    // The image under way (or the last one), reset by each header with index 0.
     struct ScreenTransfer {
         std::vector<int> headerIndexes;
         std::vector<int> blockSizes;       // data bytes per finished block
