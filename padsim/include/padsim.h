@@ -209,6 +209,10 @@ public:
     std::optional<Bytes> featureReport(uint8_t reportId) const;
     // Requests matching this are stalled (LIBUSB_ERROR_PIPE) before the model sees them.
     void setStall(std::function<bool(const ControlRequest&)> match);
+    // OUT transfers matching this fail (LIBUSB_ERROR_PIPE) before the model
+    // sees them; they are logged with stalled set. The match runs under the
+    // pad's lock: look at the transfer only.
+    void setOutStall(TransferMatch match);
 
     // What the pad received: control requests (the standard ones padsim
     // answers itself are left out) and OUT transfers, oldest first.

@@ -84,6 +84,7 @@ struct PadImpl {
     Texts texts;
     std::map<uint8_t, Bytes> featureReports;
     std::function<bool(const ControlRequest&)> stall;
+    TransferMatch outStall;
     std::vector<Transfer> log;
     uint64_t seq = 0;
     std::mt19937 rng;

@@ -286,6 +286,12 @@ void Pad::setStall(std::function<bool(const ControlRequest&)> match)
     d->stall = std::move(match);
 }
 
+void Pad::setOutStall(TransferMatch match)
+{
+    std::lock_guard<std::mutex> g(d->mu);
+    d->outStall = std::move(match);
+}
+
 std::vector<Transfer> Pad::received() const
 {
     std::lock_guard<std::mutex> g(d->mu);

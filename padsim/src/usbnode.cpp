@@ -455,6 +455,12 @@ long UsbNode::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg, gulong
     t.endpoint = u.ep;
     if (u.buf)
         t.data.assign(u.buf->data, u.buf->data + urb->buffer_length);
+    if (m_pad.outStall && m_pad.outStall(t)) {
+        t.stalled = true;
+        m_pad.record(std::move(t));
+        complete(u, -EPIPE, nullptr);
+        return 0;
+    }
     complete(u, 0, nullptr);
     urb->actual_length = urb->buffer_length;
     Bytes payload = t.data;
