@@ -109,7 +109,10 @@ extern const char* const g_DriverEntryNames[DRV_ENTRY_COUNT];
 class CDoConfirmOrCancelKeyActionThread : public QThread {
     Q_OBJECT
 public:
-    explicit CDoConfirmOrCancelKeyActionThread(void* pSignObj) : m_pSignObj(pSignObj) {}
+    explicit CDoConfirmOrCancelKeyActionThread(void* pSignObj) : m_pSignObj(pSignObj)
+    {
+        setObjectName(QStringLiteral("vtsdk-keyaction")); // thread name, as tools show it
+    }
 
 protected:
     void run() override;

@@ -308,10 +308,8 @@ int CSignCore::ClearDeviceContent()
 
 int CSignCore::GetDeviceConfirmOrCancelKeyStatus()
 {
-    int nStatus = m_nKeyStatus.load();
-    while ((nStatus == 0 || nStatus == 1) && !m_nKeyStatus.compare_exchange_weak(nStatus, -1)) {
-    }
-    return nStatus;
+    // Read and clear in one step: the reader thread may set a new key meanwhile.
+    return m_nKeyStatus.exchange(-1);
 }
 
 int CSignCore::GetDeviceInfo(int nIndex, void* pOutput)

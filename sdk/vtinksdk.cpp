@@ -47,6 +47,11 @@ void ShowAboutBox(QWidget* pParent)
 
 template <const ModelTraits& T> struct SdkFrame {
     static std::string L(const char* pszOp) { return std::string(T.pszFamily) + pszOp + "()"; }
+    static std::wstring LW(const char* pszOp)
+    {
+        const std::string s = L(pszOp);
+        return std::wstring(s.begin(), s.end());
+    }
     static CSignCore* Canvas() { return g_pSignWidget.load(); }
 
     // Result kinds of a refused device type: int code, null, false, nothing.
@@ -182,7 +187,7 @@ template <const ModelTraits& T> struct SdkFrame {
 
     static int SaveDrawingImage(int nDeviceType, int nImageTypeID, wchar_t* pPath, int nDPILevel)
     {
-        VT_LOGW(L"SaveDrawingImage()", L"<%ld>-enter, nImageTypeID=%d, pImageFilePath=%x, nDPILevel=%d",
+        VT_LOGW(LW("SaveDrawingImage").c_str(), L"<%ld>-enter, nImageTypeID=%d, pImageFilePath=%x, nDPILevel=%d",
                 nImageTypeID, (unsigned)(uintptr_t)pPath, nDPILevel);
         if (nDeviceType != T.nDeviceId)
             return BadTypeInt("SaveDrawingImage");
@@ -236,7 +241,7 @@ template <const ModelTraits& T> struct SdkFrame {
 
     static int Base64Decode(int nDeviceType, int nImageTypeID, const char* pEncodedData, wchar_t* pPath)
     {
-        VT_LOGW(L"Base64Decode()", L"<%ld>-enter, nImageTypeID=%d, pImageFilePath=%x", nImageTypeID,
+        VT_LOGW(LW("Base64Decode").c_str(), L"<%ld>-enter, nImageTypeID=%d, pImageFilePath=%x", nImageTypeID,
                 (unsigned)(uintptr_t)pPath);
         if (nDeviceType != T.nDeviceId)
             return BadTypeInt("Base64Decode");

@@ -89,7 +89,8 @@ typedef void (*RealTimeSignatureDataCallback)(unsigned long ulPosition, long lPr
 
 /* Functions of every family. */
 #define VTSDK_DECLARE_BASE(P)                                                                                  \
-    /* Create the canvas (headless when pParentWidget is null) and open the pad; true when the pad answered. */ \
+    /* Create the canvas (headless when pParentWidget is null) and open the pad; true when the pad answered. \
+     * Width and height must be 1..8192 (else false, nothing created). */                                      \
     VTSDK_API bool P##InitialDevice(int nDeviceType, QWidget* pParentWidget, int nX, int nY, int nWidth, int nHeight); \
     /* As InitialDevice, the parent given by window id (0: headless; unknown id: false). */                    \
     VTSDK_API bool P##InitialDeviceByWId(int nDeviceType, VTSDK_WId wid, int nX, int nY, int nWidth, int nHeight); \
@@ -129,7 +130,8 @@ typedef void (*RealTimeSignatureDataCallback)(unsigned long ulPosition, long lPr
     VTSDK_API int P##SetPenColor(int nDeviceType, int nR, int nG, int nB);                                     \
     /* 1 confirm, 0 cancel, -1 none; read and clear. */                                                        \
     VTSDK_API int P##GetDeviceConfirmOrCancelKeyStatus(int nDeviceType);                                       \
-    /* Base64 of the SVG of the ink; free with FreeSVGImageBase64Data. */                                       \
+    /* Base64 of the SVG of the ink (also left in "/tmp/ROvAdez.svg"); null without ink or when the file      \
+     * could not be written. Free with FreeSVGImageBase64Data. */                                               \
     VTSDK_API char* P##GetSVGImageBase64Data(int nDeviceType);                                                 \
     VTSDK_API void P##FreeSVGImageBase64Data(int nDeviceType, char* pEncodedData);                             \
     VTSDK_API bool P##RealTimeSignatureDataCallback(int nDeviceType, RealTimeSignatureDataCallback pfnRealTimeSignDataCallback); \

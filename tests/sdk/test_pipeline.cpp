@@ -2,6 +2,8 @@
 // the test driver: firmware identification, strokes, keys, clear, shutdown.
 #include "sdktest.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -309,6 +311,48 @@ TEST_P(Pipeline, ReaderThreadAndHostRunConcurrently)
     reader.join();
     EXPECT_EQ(kMoves + 2, F().GetTotalPacketsNumber(F().id));
     EXPECT_TRUE(StatusRecorder::Get().WaitFor(1));
+}
+
+// State letter and CPU ticks of the key-action thread, from /proc.
+bool KeyThreadState(char& state, long& ticks)
+{
+    QDir tasks("/proc/self/task");
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(tid + "/comm"));
+        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "vtsdk-keyaction")
+            continue;
+        QFile stat(tasks.filePath(tid + "/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        state = f.value(0).isEmpty() ? '?' : f[0][0];
+        ticks = f.value(11).toLong() + f.value(12).toLong(); // utime + stime
+        return true;
+    }
+    return false;
+}
+
+TEST_P(Pipeline, KeyActionThreadSleepsUntilAKeyWaits)
+{
+    // A polling thread would stay runnable and keep using CPU time.
+    char state = '?';
+    long ticks = 0, before = -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int sleepingReads = 0;
+    while (sleepingReads < 50 && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_TRUE(KeyThreadState(state, ticks));
+        if (state == 'S' && ticks == before)
+            ++sleepingReads;
+        else
+            sleepingReads = 0;
+        before = ticks;
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(50, sleepingReads) << "state " << state << ", ticks " << ticks;
+    // And it still wakes for a key at once.
+    Key(HWET_CONFIRM_KEY);
+    ASSERT_TRUE(StatusRecorder::Get().WaitFor(1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, Pipeline, ::testing::ValuesIn(kFamilies),
