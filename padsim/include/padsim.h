@@ -227,6 +227,7 @@ public:
     bool waitUntilDelivered(Millis timeout);  // every queued report was taken by the host
     size_t queuedReports() const;
     int claimedInterfaces(int device = 0) const;  // bit mask of interfaces claimed now
+    uint64_t ioctlCount() const;  // usbfs requests served so far, over all plugs (busy-loop checks)
 
     PadImpl& impl() { return *d; }
 

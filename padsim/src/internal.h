@@ -87,6 +87,7 @@ struct PadImpl {
     TransferMatch outStall;
     std::vector<Transfer> log;
     uint64_t seq = 0;
+    uint64_t ioctls = 0;
     std::mt19937 rng;
     std::optional<uint8_t> forcedMask;
 

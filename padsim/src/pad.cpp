@@ -364,4 +364,10 @@ int Pad::claimedInterfaces(int device) const
     return d->nodes[device]->claimedLocked();
 }
 
+uint64_t Pad::ioctlCount() const
+{
+    std::lock_guard<std::mutex> g(d->mu);
+    return d->ioctls;
+}
+
 }  // namespace padsim

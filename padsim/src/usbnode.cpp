@@ -208,6 +208,7 @@ gboolean UsbNode::handle(UMockdevIoctlClient* client)
     int eno = 0;
 
     std::unique_lock<std::mutex> lk(m_pad.mu);
+    m_pad.ioctls++;
     dropGoneClientsLocked();
     if (!reap)
         m_quietReaps = 0;
