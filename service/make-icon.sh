@@ -1,11 +1,13 @@
 #!/bin/bash
 # Draws the tray icon (a pen over a signature pad) and writes it, in several
-# sizes, to vtinkhost.ico beside this script. Output is reproducible: run it
-# again after changing the drawing and commit the .ico.
+# sizes, to vtinkhost.ico beside this script, and as a 64x64 PNG for the
+# desktop entries to packaging/vtinkhost.png. Output is reproducible: run it
+# again after changing the drawing and commit both files.
 # Needs ImageMagick's convert.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 out=${1:-$here/vtinkhost.ico}
+png=${2:-$here/../packaging/vtinkhost.png}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -28,4 +30,5 @@ for s in "${sizes[@]}"; do
   files+=("$tmp/icon-$s.png")
 done
 convert "${files[@]}" -strip "$out"
-echo "wrote $out (${sizes[*]})"
+convert "$tmp/icon-64.png" -define png:exclude-chunks=date,time -strip "$png"
+echo "wrote $out (${sizes[*]}) and $png"

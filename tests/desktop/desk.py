@@ -154,9 +154,9 @@ class Program:
 
 
 class Desktop:
-    def __init__(self, isolate=True):
+    def __init__(self, isolate=True, bindir=None):
         require_tools("Xvfb", "trayer", "xdotool", "xwininfo", "pgrep")
-        self.bindir = os.getcwd()
+        self.bindir = bindir or os.getcwd()
         check(os.access(os.path.join(self.bindir, PROGRAM), os.X_OK),
               "run from the folder holding the program (build/bin)")
         self.tmp = tempfile.mkdtemp(prefix="vtdesk-")
@@ -202,11 +202,11 @@ class Desktop:
     def isolated(self):
         return self.ns_pid is not None
 
-    def ns_prefix(self, net_only=False):
+    def ns_prefix(self, net_only=False, cwd=None):
         if not self.isolated:
             return []
         # Entering the mount namespace resets the working directory: keep ours.
-        extra = [] if net_only else ["-p", "-m", "--wd=" + os.getcwd()]
+        extra = [] if net_only else ["-p", "-m", "--wd=" + (cwd or os.getcwd())]
         return ["nsenter", "-t", str(self.ns_pid), "-n"] + extra + ["--"]
 
     # -- X server and tray host ------------------------------------------
@@ -281,9 +281,11 @@ class Desktop:
         return None
 
     # -- the program -----------------------------------------------------
-    def start_program(self, **env):
-        argv = self.ns_prefix() + ["./" + PROGRAM]
-        prog = Program(argv, self.env(**env), self.bindir)
+    def start_program(self, exe=None, cwd=None, **env):
+        """Start the program (by default "./<name>" in the program's folder)."""
+        cwd = cwd or self.bindir
+        argv = self.ns_prefix(cwd=cwd) + [exe or "./" + PROGRAM]
+        prog = Program(argv, self.env(**env), cwd)
         self.programs.append(prog)
         return prog
 
