@@ -147,10 +147,10 @@ public:
     int SetSignatureStatusCallback(SignatureStatusCallback fn);
     bool SetRealTimeSignDataCallback(RealTimeSignatureDataCallback fn);
     void ClearSignCanvas();
-    int ClearDeviceContent();
+    virtual int ClearDeviceContent();
     int GetDeviceConfirmOrCancelKeyStatus();
     int GetDeviceInfo(int nIndex, void* pOutput);
-    void Shutdown();
+    virtual void Shutdown();
 
     // Pen pipeline (driver reader thread).
     void RxSignPadRawData(int nX, int nY, int nP, int nPenStatus);

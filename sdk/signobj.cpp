@@ -1,25 +1,26 @@
 #include "signobj.h"
+#include "signwidget.h"
 
 std::atomic<CSignCore*> g_pSignWidget{nullptr};
 std::atomic<bool> g_bUseSignObj{false};
 
-#define VT_DEFINE_SIGN_OBJ(M, TRAITS, FPCALLBACK)                                 \
+#define VT_DEFINE_SIGN_OBJ(M, BASE, TRAITS, FPCALLBACK)                              \
     void Rx##M##SignObjRawDataCallback(int nX, int nY, int nP, int nPenStatus)   \
     {                                                                             \
         if (CSignCore* pCanvas = g_pSignWidget.load())                            \
             pCanvas->RxSignPadRawData(nX, nY, nP, nPenStatus);                    \
     }                                                                             \
     C##M##SignObj::C##M##SignObj(int nWidth, int nHeight)                         \
-        : CSignCore(TRAITS, nWidth, nHeight, Rx##M##SignObjRawDataCallback, FPCALLBACK) \
+        : BASE(TRAITS, nWidth, nHeight, Rx##M##SignObjRawDataCallback, FPCALLBACK)      \
     {                                                                             \
     }
 
-VT_DEFINE_SIGN_OBJ(Q210, g_TraitsQ210, nullptr)
-VT_DEFINE_SIGN_OBJ(Q220, g_TraitsQ220, nullptr)
+VT_DEFINE_SIGN_OBJ(Q210, CSignCore, g_TraitsQ210, nullptr)
+VT_DEFINE_SIGN_OBJ(Q220, CSignCore, g_TraitsQ220, nullptr)
 // The driver refuses the fingerprint pad without a fingerprint callback.
-VT_DEFINE_SIGN_OBJ(Q230F, g_TraitsQ230F, RxQ230FSignObjFPRawDataCallback)
-VT_DEFINE_SIGN_OBJ(QT410, g_TraitsQT410, nullptr)
-VT_DEFINE_SIGN_OBJ(M420, g_TraitsM420, nullptr)
+VT_DEFINE_SIGN_OBJ(Q230F, CQ230FCanvasT<CSignCore>, g_TraitsQ230F, RxQ230FSignObjFPRawDataCallback)
+VT_DEFINE_SIGN_OBJ(QT410, CSignCore, g_TraitsQT410, nullptr)
+VT_DEFINE_SIGN_OBJ(M420, CSignCore, g_TraitsM420, nullptr)
 
 void RxQ230FSignObjFPRawDataCallback(unsigned char* pData, int nDataLength, int nScore)
 {
@@ -29,9 +30,8 @@ void RxQ230FSignObjFPRawDataCallback(unsigned char* pData, int nDataLength, int 
 
 CSignCore* CreateSignCanvas(const ModelTraits& traits, QWidget* pParentWidget, int nWidth, int nHeight)
 {
-    // The widget kind plugs in here; until it exists a parent gives no canvas.
     if (pParentWidget)
-        return nullptr;
+        return CreateSignWidget(traits, pParentWidget);
     switch (traits.nDeviceId) {
     case VTQ210_DEVICE:
         return new CQ210SignObj(nWidth, nHeight);
