@@ -137,7 +137,8 @@ void UsbNode::complete(Urb u, int status, const Bytes* in)
         if (in->size() > room) {
             status = -EOVERFLOW;  // babble: the report does not fit the host's buffer
         } else {
-            memcpy(u.buf->data + off, in->data(), in->size());
+            if (!in->empty())
+                memcpy(u.buf->data + off, in->data(), in->size());
             urb->actual_length = (int)in->size();
         }
     }
