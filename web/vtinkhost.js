@@ -300,6 +300,7 @@ export class VtInkHost extends EventTarget {
     this._attempt = 0;
     this._timer = null;
     this._openWaiters = [];
+    this._everOpened = false;
   }
 
   /** True while the socket is open. */
@@ -361,7 +362,9 @@ export class VtInkHost extends EventTarget {
     this._ws = ws;
     ws.onopen = () => {
       if (this._ws !== ws) return;
-      const wasReconnect = this._attempt > 0;
+      opened = true;
+      const wasReconnect = this._everOpened;
+      this._everOpened = true;
       this._attempt = 0;
       for (const w of this._openWaiters) { clearTimeout(w.timer); w.resolve(); }
       this._openWaiters = [];
@@ -371,14 +374,19 @@ export class VtInkHost extends EventTarget {
       if (this._ws !== ws) return;
       if (typeof ev.data === 'string') this._onText(ev.data);
     };
-    ws.onerror = () => { /* followed by close */ };
-    ws.onclose = () => {
+    let opened = false;
+    const lost = () => {
       if (this._ws !== ws) return;
       this._ws = null;
+      try { ws.close(); } catch { /* already closed */ }
       this._failAll('connection to the service lost before the reply', 'ECLOSED');
-      this.dispatchEvent(new CustomEvent('close'));
+      if (opened) this.dispatchEvent(new CustomEvent('close'));
       this._scheduleReconnect();
     };
+    // Some WebSocket implementations report a failed connect with an error
+    // and no close event: treat both as the end of this socket.
+    ws.onerror = () => { if (ws.readyState !== 1) lost(); };
+    ws.onclose = lost;
   }
 
   _scheduleReconnect() {
@@ -501,7 +509,11 @@ export class VtInkHost extends EventTarget {
   }
 
   /** Number of stored ink records (stroke ends included). */
-  async getSize(opts) { return toInt(await this.request('GetSize', {}, opts), 'GetSize'); }
+  async getSize(opts) {
+    const n = toInt(await this.request('GetSize', {}, opts), 'GetSize');
+    // an open pad without ink answers the SDK's "no data" code (-8)
+    return n < 0 ? 0 : n;
+  }
 
   async getPointer(opts) { return parseInkPoints(await this.request('GetPointer', {}, opts)); }
 

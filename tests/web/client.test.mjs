@@ -1,0 +1,229 @@
+// The web client library against the real vtinkhost, SDK and driver, with a
+// Q210 emulated by vtinkpad.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { existsSync, readFileSync } from 'node:fs';
+
+import {
+  VtInkHost, IMAGE_TYPE, parseInkData, strokesOf, inkToSvg, imageMimeType,
+} from '../../web/vtinkhost.js';
+import {
+  missingTools, nextEvent, recordsOf, sample, startStack, stopAll, waitFor,
+} from './harness.mjs';
+
+const missing = missingTools();
+if (missing.length) {
+  console.log(`skipped: missing ${missing.join(', ')}`);
+  process.exit(77);
+}
+
+const PNG_MAGIC = [0x89, 0x50, 0x4e, 0x47];
+
+let stack;
+let host;
+const SIG = sample('anna-berg');
+
+async function signSample(h = host) {
+  await h.clear();
+  const r = await stack.pad('/replay', { name: 'anna-berg', speed: 0 });
+  assert.equal(r.records, recordsOf(SIG));
+  await waitFor('every ink point', async () => (await h.getSize()) === r.records);
+  return r;
+}
+
+before(async () => {
+  stack = await startStack();
+  host = new VtInkHost(stack.wsUrl, { timeout: 5000, reconnectDelay: 100 });
+  await host.connect(20000);
+  assert.equal(await host.initialDevice('Q210', 600, 300), true);
+});
+
+after(async () => {
+  host?.close();
+  await stack?.stop();
+  stopAll();
+});
+
+describe('requests and replies', () => {
+  test('several requests in flight are each answered with their own reply', async () => {
+    const { records } = await signSample();
+    const padId = await host.padID();
+    const calls = [
+      host.getSize(), host.padID(), host.getPointer(), host.getDeviceInfo(2), host.versionID(),
+      host.getDeviceInfo(6), host.encode(IMAGE_TYPE.PNG), host.getSize(), host.getDecodeFilePath(),
+      host.getDeviceInfo(4), host.setPenWidth(4), host.getDeviceInfo(1),
+    ];
+    assert.ok(host.pendingCount >= 10, `expected the requests in flight, ${host.pendingCount} pending`);
+    const [size, pid, points, xr, version, model, png, size2, , levels, setter, connected] = await Promise.all(calls);
+    assert.equal(size, records);
+    assert.equal(size2, records);
+    assert.equal(pid, padId);
+    assert.equal(points.length, records);
+    assert.deepEqual(xr, { min: 0, max: 2360 });
+    assert.match(version, /^VTQ210/);
+    assert.equal(model, 'Q210');
+    assert.equal(imageMimeType(png), 'image/png');
+    assert.ok([1024, 2048].includes(levels), `pressure levels ${levels}`);
+    assert.equal(setter, true);
+    assert.equal(connected, true);
+    assert.equal(host.pendingCount, 0);
+  });
+
+  test('a refused "InitialDevice" fails after the timeout with a clear error', async () => {
+    const t0 = Date.now();
+    await assert.rejects(host.initialDevice('Q210', 600, 300, { timeout: 800 }), (e) => {
+      assert.equal(e.code, 'ETIMEDOUT');
+      assert.equal(e.func, 'InitialDevice');
+      assert.match(e.message, /no reply within 800 ms/);
+      assert.match(e.message, /while a device is open/);
+      return true;
+    });
+    assert.ok(Date.now() - t0 >= 790);
+    assert.equal(host.pendingCount, 0);
+  });
+
+  test('an unknown function fails after the timeout naming it', async () => {
+    await assert.rejects(host.request('clear', {}, { timeout: 500 }), (e) => {
+      assert.equal(e.code, 'ETIMEDOUT');
+      assert.match(e.message, /"clear" is not a function the service knows/);
+      return true;
+    });
+  });
+
+  test('a refused request fails as soon as a later one is answered', async () => {
+    const refused = host.initialDevice('Q210', 600, 300, { timeout: 60000 });
+    const size = host.getSize();
+    const t0 = Date.now();
+    await assert.rejects(refused, (e) => e.code === 'EREFUSED' && /while a device is open/.test(e.message));
+    assert.ok(Date.now() - t0 < 30000);
+    assert.equal(typeof await size, 'number');
+  });
+});
+
+describe('key events', () => {
+  test('confirm and cancel touches arrive once each, as events', async () => {
+    const seen = [];
+    const onKey = (e) => seen.push(e.detail.confirm ? 'confirm' : 'cancel');
+    host.addEventListener('key', onKey);
+    try {
+      const confirmed = nextEvent(host, 'confirm');
+      await stack.pad('/confirm', {});
+      await confirmed;
+      const cancelled = nextEvent(host, 'cancel');
+      await stack.pad('/cancel', {});
+      await cancelled;
+      // a later round trip gives any duplicate time to show up
+      await host.getSize();
+      await host.getSize();
+      assert.deepEqual(seen, ['confirm', 'cancel']);
+    } finally {
+      host.removeEventListener('key', onKey);
+    }
+  });
+});
+
+describe('payloads', () => {
+  test('ink points: numbers, stroke ends and times', async () => {
+    const { records, strokes } = await signSample();
+    const points = await host.getPointer();
+    assert.equal(points.length, records);
+    assert.equal(points.filter((p) => p.strokeEnd).length, strokes);
+    assert.equal(strokesOf(points).length, strokes);
+    assert.ok(points[points.length - 1].strokeEnd);
+    for (const p of points) {
+      assert.ok(Number.isInteger(p.x) && p.x >= 160 && p.x < 160 + 2360, `x ${p.x}`);
+      assert.ok(Number.isInteger(p.y) && p.y >= 220 && p.y < 220 + 1430, `y ${p.y}`);
+      assert.ok(p.pressure >= 1 && p.pressure <= 1000, `pressure ${p.pressure}`);
+      assert.ok(p.date instanceof Date && Math.abs(p.date - Date.now()) < 120000, `time ${p.time}`);
+    }
+    // the first point lies where the sample starts (fractions of the writing area)
+    const [fx, fy] = SIG.strokes[0][0];
+    assert.ok(Math.abs(points[0].x - (160 + fx * 2359)) <= 1);
+    assert.ok(Math.abs(points[0].y - (220 + fy * 1429)) <= 1);
+    const svg = inkToSvg(points);
+    assert.equal((svg.match(/<polyline /g) || []).length, strokes);
+  });
+
+  test('image events: a PNG once per change, then null', async () => {
+    await signSample();
+    const ev = await host.getInks();
+    assert.ok(ev, 'an image after signing');
+    assert.equal(ev.eventType, 0);
+    assert.equal(ev.kind, 'signature');
+    assert.equal(ev.length, ev.image.length);
+    assert.deepEqual([...Buffer.from(ev.image, 'base64').subarray(0, 4)], PNG_MAGIC);
+    assert.ok(ev.dataUrl.startsWith('data:image/png;base64,iVBOR'));
+    assert.equal(await host.getInks(), null);
+    await stack.pad('/stroke', { points: [[0.5, 0.5, 0.5], [0.6, 0.55, 0.5]] });
+    await waitFor('the new stroke', async () => (await host.getInks()) !== null);
+    assert.equal(await host.getFingerPrintImage(), null, 'a Q210 has no fingerprint image');
+  });
+
+  test('Base64 images and ink, and decoding them again', async () => {
+    await signSample();
+    const points = await host.getPointer();
+    assert.equal(imageMimeType(await host.encode(IMAGE_TYPE.BMP)), 'image/bmp');
+    assert.equal(imageMimeType(await host.encode(IMAGE_TYPE.JPEG)), 'image/jpeg');
+    const png = await host.encode(IMAGE_TYPE.PNG);
+    assert.equal(imageMimeType(png), 'image/png');
+
+    const ink = await host.encode(IMAGE_TYPE.INK);
+    const records = parseInkData(ink);
+    assert.equal(records.length, points.length);
+    records.forEach((r, i) => {
+      const p = points[i];
+      assert.deepEqual([r.x, r.y, r.pressure, r.strokeEnd], [p.x, p.y, p.pressure, p.strokeEnd], `record ${i}`);
+    });
+
+    const decoded = await host.decode(IMAGE_TYPE.INK, ink);
+    assert.deepEqual(decoded, points.map((p) => ({ x: p.x, y: p.y, strokeEnd: p.strokeEnd })));
+
+    const name = `vtweb-${process.pid}.png`;
+    const file = await host.decode(IMAGE_TYPE.PNG, png, name);
+    assert.equal(file, `/tmp/${name}`);
+    assert.deepEqual([...readFileSync(file).subarray(0, 4)], PNG_MAGIC);
+  });
+
+  test('device information, typed', async () => {
+    const info = await host.getDeviceInformation();
+    assert.equal(info.connected, true);
+    assert.deepEqual(info.xRange, { min: 0, max: 2360 });
+    assert.deepEqual(info.yRange, { min: 0, max: 1430 });
+    assert.ok([1024, 2048].includes(info.pressureLevels));
+    assert.equal(info.model, 'Q210');
+    assert.ok(info.vendor.length > 0);
+    assert.match(info.driverVersion.text, /^\d+\.\d+$/);
+    assert.equal(await host.getDeviceInfo(0), null);
+  });
+
+  test('saving files: a path on success, the SDK code without ink', async () => {
+    await signSample();
+    const name = `vtweb-save-${process.pid}.png`;
+    const saved = await host.saveDrawingImage(IMAGE_TYPE.PNG, 0, name);
+    assert.deepEqual(saved, { ok: true, path: `/tmp/${name}`, code: 0 });
+    assert.ok(existsSync(saved.path));
+    await host.clear();
+    assert.equal(await host.getSize(), 0);
+    assert.deepEqual(await host.getPointer(), []);
+    assert.equal(await host.encode(IMAGE_TYPE.PNG), '');
+    const empty = await host.saveDrawingImage(IMAGE_TYPE.PNG, 0, name);
+    assert.deepEqual(empty, { ok: false, path: null, code: -8 });
+  });
+});
+
+describe('connection', () => {
+  test('reconnects after the service restarts', async () => {
+    const closed = nextEvent(host, 'close', 20000);
+    const code = await stack.stop();
+    assert.equal(code, 128 + 15, 'vtinkpad passes the ended program\'s code on');
+    await closed;
+    await assert.rejects(host.getSize({ timeout: 300 }), (e) => ['ECONNECT', 'ETIMEDOUT'].includes(e.code));
+    const reopened = nextEvent(host, 'open', 90000);
+    stack = await startStack({ wsPort: stack.wsPort });
+    const ev = await reopened;
+    assert.equal(ev.detail.reconnect, true);
+    assert.equal(await host.getSize(), 0, 'a new service holds no pad');
+    assert.equal(await host.initialDevice('Q210', 600, 300), true);
+    await signSample();
+  });
+});
