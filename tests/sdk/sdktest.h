@@ -100,6 +100,10 @@ struct Family {
     }
 
 extern const Family kFamilies[5];
+inline void PrintTo(const Family& f, std::ostream* os)
+{
+    *os << f.name;
+}
 // A firmware text that the family's model accepts.
 const char* VersionOf(int id);
 // Raw pad coordinates of a canvas point.
