@@ -46,6 +46,11 @@ int GetDevicePadID_Q210_220(char* pPadID, int nMaxCount);
 // Q230G's pen device answers the same ones. label names the caller in the log.
 int HidPadSendCommand(libusb_device_handle* h, unsigned char ucCommand, const char* label);
 int HidPadReadText(libusb_device_handle* h, int nReportID, char* pText, int nMaxCount, const char* label);
+// The HID pad's pen state table (0 contact, 1 cancel, 2 confirm, 3 lifted):
+// updates the reader's pen-up flag, logs into the reader's log and calls the
+// pen callback.
+struct VtLogWriter;
+void HidPadApplyState(int nState, int x, int y, int p, unsigned char* pbPenUp, VtLogWriter& log, const char* label);
 
 // Q230G fingerprint pad (device id VTQ230F_DEVICE).
 int IsUSBDeviceConnected_Q230G();

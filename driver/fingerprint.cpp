@@ -202,44 +202,9 @@ void DecodeHIDRawPacket_Q230G(const uint8_t* pReport, int n, unsigned char* pbPe
     plain[0] = pReport[0];
     for (int i = 1; i < kPenReportSize; ++i)
         plain[i] = pReport[i] ^ pReport[12];
-    const int x = plain[1] | plain[2] << 8;
-    const int y = plain[3] | plain[4] << 8;
-    const int p = plain[5] | plain[6] << 8;
-    const int nHWEventType = plain[7];
-    VT_LOG_TO(g_logPen, L, "<%ld>-nHWEventType=%d...", nHWEventType);
-    int type;
-    switch (nHWEventType) {
-    case 0:
-        type = *pbPenUp ? HWET_PEN_DOWN : HWET_PEN_MOVE;
-        if (*pbPenUp)
-            VT_LOG_TO(g_logPen, L, "<%ld>-Pen-Down, x=%d, y=%d, p=%d", x, y, p);
-        else
-            VT_LOG_TO(g_logPen, L, "<%ld>-Pen-Move, x=%d, y=%d, p=%d", x, y, p);
-        *pbPenUp = 0;
-        break;
-    case 1:
-        type = HWET_CANCEL_KEY;
-        VT_LOG_TO(g_logPen, L, "<%ld>-Cancel, x=%d, y=%d, p=%d", x, y, p);
-        *pbPenUp = 0;
-        break;
-    case 2:
-        type = HWET_CONFIRM_KEY;
-        VT_LOG_TO(g_logPen, L, "<%ld>-Enter, x=%d, y=%d, p=%d", x, y, p);
-        *pbPenUp = 0;
-        break;
-    case 3:
-        if (*pbPenUp)
-            return;
-        *pbPenUp = 1;
-        type = HWET_PEN_UP;
-        VT_LOG_TO(g_logPen, L, "<%ld>-Pen-Up, x=%d, y=%d, p=%d", x, y, p);
-        break;
-    default:
-        return;
-    }
-    HWSignDataCallback cb = VtPenCallback();
-    if (cb)
-        cb(x, y, p, type);
+    VT_LOG_TO(g_logPen, L, "<%ld>-nHWEventType=%d...", plain[7]);
+    HidPadApplyState(plain[7], plain[1] | plain[2] << 8, plain[3] | plain[4] << 8, plain[5] | plain[6] << 8, pbPenUp,
+                     g_logPen, L);
 }
 
 static void* backgroundThread_Q230G(void*)

@@ -93,43 +93,33 @@ int HidPadReadText(libusb_device_handle* h, int nReportID, char* pText, int nMax
 
 // ---- reader ------------------------------------------------------------------------
 
-static void DecodeHIDRawPacket_Q210_220(const unsigned char* pReport, int nLength, unsigned char* pbPenUp)
+// The pen state table, shared with the Q230G's pen device (whose event type
+// byte stands in for the state word): events, pen-up flag and log lines.
+void HidPadApplyState(int nState, int x, int y, int p, unsigned char* pbPenUp, VtLogWriter& log, const char* label)
 {
-    const char* label = "DecodeHIDRawPacket_Q210_220()";
-    if (nLength < HID_PAD_REPORT_SIZE)
-        return;
-    unsigned char plain[HID_PAD_REPORT_SIZE];
-    const unsigned char mask = pReport[HID_PAD_MASK_OFFSET];
-    plain[0] = pReport[0];
-    for (int i = 1; i < HID_PAD_REPORT_SIZE; ++i)
-        plain[i] = pReport[i] ^ mask;
-    const int x = plain[1] | plain[2] << 8;
-    const int y = plain[3] | plain[4] << 8;
-    const int p = plain[5] | plain[6] << 8;
-    const int nState = plain[7] | plain[8] << 8;
     int nEvent;
     switch (nState) {
     case 0:
         nEvent = *pbPenUp ? HWET_PEN_DOWN : HWET_PEN_MOVE;
-        VT_LOG_TO(s_threadLog, label, *pbPenUp ? "<%ld>-Pen-Down, x=%d, y=%d, p=%d" : "<%ld>-Pen-Move, x=%d, y=%d, p=%d",
+        VT_LOG_TO(log, label, *pbPenUp ? "<%ld>-Pen-Down, x=%d, y=%d, p=%d" : "<%ld>-Pen-Move, x=%d, y=%d, p=%d",
                   x, y, p);
         *pbPenUp = 0;
         break;
     case 1:
         nEvent = HWET_CANCEL_KEY;
-        VT_LOG_TO(s_threadLog, label, "<%ld>-Cancel, x=%d, y=%d, p=%d", x, y, p);
+        VT_LOG_TO(log, label, "<%ld>-Cancel, x=%d, y=%d, p=%d", x, y, p);
         *pbPenUp = 0;
         break;
     case 2:
         nEvent = HWET_CONFIRM_KEY;
-        VT_LOG_TO(s_threadLog, label, "<%ld>-Enter, x=%d, y=%d, p=%d", x, y, p);
+        VT_LOG_TO(log, label, "<%ld>-Enter, x=%d, y=%d, p=%d", x, y, p);
         *pbPenUp = 0;
         break;
     case 3:
         if (*pbPenUp)
             return;  // already up
         nEvent = HWET_PEN_UP;
-        VT_LOG_TO(s_threadLog, label, "<%ld>-Pen-Up, x=%d, y=%d, p=%d", x, y, p);
+        VT_LOG_TO(log, label, "<%ld>-Pen-Up, x=%d, y=%d, p=%d", x, y, p);
         *pbPenUp = 1;
         break;
     default:
@@ -137,6 +127,19 @@ static void DecodeHIDRawPacket_Q210_220(const unsigned char* pReport, int nLengt
     }
     if (HWSignDataCallback cb = VtPenCallback())
         cb(x, y, p, nEvent);
+}
+
+static void DecodeHIDRawPacket_Q210_220(const unsigned char* pReport, int nLength, unsigned char* pbPenUp)
+{
+    if (nLength < HID_PAD_REPORT_SIZE)
+        return;
+    unsigned char plain[HID_PAD_REPORT_SIZE];
+    const unsigned char mask = pReport[HID_PAD_MASK_OFFSET];
+    plain[0] = pReport[0];
+    for (int i = 1; i < HID_PAD_REPORT_SIZE; ++i)
+        plain[i] = pReport[i] ^ mask;
+    HidPadApplyState(plain[7] | plain[8] << 8, plain[1] | plain[2] << 8, plain[3] | plain[4] << 8,
+                     plain[5] | plain[6] << 8, pbPenUp, s_threadLog, "DecodeHIDRawPacket_Q210_220()");
 }
 
 static void* backgroundThread_Q210_220(void*)
