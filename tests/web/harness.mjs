@@ -181,8 +181,9 @@ export async function startStack(opts = {}) {
   cleanups.push(() => { if (proc.exitCode === null) proc.kill('SIGKILL'); });
 
   const controlPort = await waitFor('vtinkpad control port', () => {
+    if (existsSync(portFile)) return Number(readFileSync(portFile, 'utf8').trim());
     if (proc.exitCode !== null) throw new Error(`vtinkpad exited with ${proc.exitCode}: ${output}`);
-    return existsSync(portFile) && Number(readFileSync(portFile, 'utf8').trim());
+    return 0;
   }, 20000);
   const padUrl = `http://127.0.0.1:${controlPort}`;
 
