@@ -1,0 +1,136 @@
+// The whole road in a real browser: Debian's chromium (headless) opens the
+// demo page from http://localhost, opens a virtual Q210, watches a signature
+// drawn through vtinkpad's control interface, confirms and shows the result.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+
+import {
+  SOURCE_DIR, missingTools, recordsOf, sample, startStack, stopAll,
+} from './harness.mjs';
+
+const CHROMIUM = '/usr/bin/chromium';
+const kitDir = path.join(SOURCE_DIR, 'web/tests');
+const missing = missingTools();
+if (!existsSync(CHROMIUM)) missing.push(CHROMIUM);
+if (!existsSync(path.join(kitDir, 'node_modules/playwright-core/package.json'))) {
+  missing.push('playwright-core (npm ci --prefix web/tests)');
+}
+if (missing.length) {
+  console.log(`skipped: missing ${missing.join(', ')}`);
+  process.exit(77);
+}
+const { chromium } = createRequire(path.join(kitDir, 'package.json'))('playwright-core');
+
+const artifacts = process.env.VT_ARTIFACT_DIR || path.join(SOURCE_DIR, 'build/artifacts');
+let stack;
+let context;
+let profile;
+
+before(async () => {
+  stack = await startStack();
+  profile = mkdtempSync(path.join(tmpdir(), 'vtweb-chromium-'));
+  context = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    viewport: { width: 1200, height: 1500 },
+    acceptDownloads: true,
+  });
+});
+
+after(async () => {
+  await context?.close();
+  await stack?.stop();
+  if (profile) rmSync(profile, { recursive: true, force: true });
+  stopAll();
+});
+
+// Dark pixels of a PNG, counted by the page itself (no image library here).
+async function inkPixels(page, png) {
+  return page.evaluate(async (b64) => {
+    const img = new Image();
+    img.src = `data:image/png;base64,${b64}`;
+    await img.decode();
+    const c = document.createElement('canvas');
+    c.width = img.naturalWidth;
+    c.height = img.naturalHeight;
+    const g = c.getContext('2d');
+    g.fillStyle = '#fff';
+    g.fillRect(0, 0, c.width, c.height);
+    g.drawImage(img, 0, 0);
+    const { data } = g.getImageData(0, 0, c.width, c.height);
+    let n = 0;
+    for (let i = 0; i < data.length; i += 4) {
+      if (data[i] + data[i + 1] + data[i + 2] < 3 * 160) n++;
+    }
+    return n;
+  }, png.toString('base64'));
+}
+
+test('sign in the demo page with the virtual pad', async () => {
+  const page = await context.newPage();
+  const errors = [];
+  page.on('pageerror', (e) => errors.push(e.message));
+  const url = `http://localhost:${stack.controlPort}/demo/?ws=${encodeURIComponent(stack.wsUrl)}`;
+  await page.goto(url);
+  const T = { timeout: 20000 };
+
+  await page.getByTestId('connection').filter({ hasText: /^connected$/ }).waitFor(T);
+  await page.getByTestId('virtual-signer').waitFor({ state: 'visible', ...T });
+  await page.getByTestId('open').click();
+  await page.getByTestId('status').filter({ hasText: 'Q210 open' }).waitFor(T);
+  await page.getByTestId('device-info').filter({ hasText: 'Q210' }).waitFor(T);
+  assert.equal(await page.getByTestId('preview').isHidden(), true);
+
+  // drawn at the pace of a hand: the preview follows while it is drawn
+  const sig = sample('anna-berg');
+  const drawing = stack.pad('/replay', { name: 'anna-berg', speed: 1 });
+  await page.waitForFunction(() => Number(document.getElementById('preview').dataset.version || 0) >= 1, null, T);
+  const first = await page.getByTestId('preview').getAttribute('src');
+  await page.waitForFunction((src) => document.getElementById('preview').src !== src, first, T);
+  const drawn = await drawing;
+  assert.equal(drawn.records, recordsOf(sig));
+  const versions = Number(await page.getByTestId('preview').getAttribute('data-version'));
+  assert.ok(versions >= 2, `preview updated ${versions} times while signing`);
+
+  // the confirm touch shows the final image and the points
+  await stack.pad('/confirm', {});
+  await page.getByTestId('result').waitFor({ state: 'visible', ...T });
+  await page.getByTestId('point-count').filter({ hasText: String(drawn.records) }).waitFor(T);
+  assert.equal(await page.locator('[data-testid=points] tbody tr').count(), drawn.records);
+  await page.waitForFunction(() => document.getElementById('final').naturalWidth > 0, null, T);
+
+  mkdirSync(artifacts, { recursive: true });
+  const shot = path.join(artifacts, 'demo.png');
+  await page.screenshot({ path: shot, fullPage: true });
+  assert.ok(existsSync(shot));
+  const finalPixels = await inkPixels(page, await page.getByTestId('final').screenshot());
+  assert.ok(finalPixels > 500, `the final signature shows ${finalPixels} ink pixels`);
+  const previewPixels = await inkPixels(page, await page.getByTestId('preview').screenshot());
+  assert.ok(previewPixels > 500, `the preview shows ${previewPixels} ink pixels`);
+
+  // a download of the ink as SVG, made in the page from the points
+  const [download] = await Promise.all([page.waitForEvent('download', T), page.locator('[data-dl=svg]').click()]);
+  const svgPath = path.join(artifacts, 'demo-signature.svg');
+  await download.saveAs(svgPath);
+  assert.equal(download.suggestedFilename(), 'signature.svg');
+
+  // the virtual signer's buttons: cancel clears, a sample signs again
+  await page.getByTestId('v-cancel').click();
+  await page.getByTestId('result').waitFor({ state: 'hidden', ...T });
+  await page.getByTestId('preview').waitFor({ state: 'hidden', ...T });
+  await page.getByTestId('status').filter({ hasText: 'Cancelled' }).waitFor(T);
+  await page.getByTestId('v-sign-ken-ito').click();
+  await page.getByTestId('preview').waitFor({ state: 'visible', timeout: 30000 });
+  await page.getByTestId('v-status').filter({ hasText: 'done' }).waitFor({ timeout: 30000 });
+
+  await page.getByTestId('close').click();
+  await page.getByTestId('status').filter({ hasText: 'Not open.' }).waitFor(T);
+  assert.deepEqual(errors, []);
+  writeFileSync(path.join(artifacts, 'demo-url.txt'), `${url}\n`);
+});
