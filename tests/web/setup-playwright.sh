@@ -2,7 +2,7 @@
 # Installs playwright-core (the browser driver of the web tests) into
 # web/tests/node_modules from the lockfile, unless it is there already.
 set -euo pipefail
-kit="$(dirname "$0")/../../web/tests"
+kit="$(cd "$(dirname "$0")/../../web/tests" && pwd)"
 if ! command -v npm >/dev/null; then
   echo "npm not installed" >&2
   exit 77
