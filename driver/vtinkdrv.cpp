@@ -37,19 +37,19 @@ void VtUsbExit()
 
 namespace {
 
-// What one family offers; a null entry answers VTSPDART_NOT_AVAILABLE.
+// What one family offers; an entry left out answers VTSPDART_NOT_AVAILABLE.
 struct FamilyOps {
-    int (*connect)();
-    int (*shutdown)();
-    int (*openLCD)(bool);
-    int (*clear)();
-    int (*showVersion)(bool);
-    int (*penStyle)(bool);
-    int (*penID)(char*, int);
-    int (*padID)(char*, int);
-    int (*secureID)(char*, int);
-    int (*partsVersion)(char*, int);
-    int (*showFPImage)(unsigned char*, int, int, int, bool*);
+    int (*connect)() = nullptr;
+    int (*shutdown)() = nullptr;
+    int (*openLCD)(bool) = nullptr;
+    int (*clear)() = nullptr;
+    int (*showVersion)(bool) = nullptr;
+    int (*penStyle)(bool) = nullptr;
+    int (*penID)(char*, int) = nullptr;
+    int (*padID)(char*, int) = nullptr;
+    int (*secureID)(char*, int) = nullptr;
+    int (*partsVersion)(char*, int) = nullptr;
+    int (*showFPImage)(unsigned char*, int, int, int, bool*) = nullptr;
 };
 
 const FamilyOps kHidPad = {
@@ -63,35 +63,22 @@ const FamilyOps kHidPad = {
     .padID = GetDevicePadID_Q210_220,
     .secureID = GetDeviceSecureID_Q210_220,
     .partsVersion = GetDevicePartsVersion_Q210_220,
-    .showFPImage = nullptr,
 };
 
 const FamilyOps kQT410 = {
     .connect = IsUSBDeviceConnected_QT410,
     .shutdown = ShutdownUSBDevice_QT410,
-    .openLCD = nullptr,
     .clear = ClearDeviceContent_QT410,
-    .showVersion = nullptr,
-    .penStyle = nullptr,
-    .penID = nullptr,
     .padID = GetDevicePadID_QT410,
-    .secureID = nullptr,
     .partsVersion = GetDevicePartsVersion_QT410,
-    .showFPImage = nullptr,
 };
 
 const FamilyOps kM420 = {
     .connect = IsUSBDeviceConnected_M420,
     .shutdown = ShutdownUSBDevice_M420,
-    .openLCD = nullptr,
     .clear = ClearDeviceContent_M420,
-    .showVersion = nullptr,
-    .penStyle = nullptr,
-    .penID = nullptr,
     .padID = GetDevicePadID_M420,
-    .secureID = nullptr,
     .partsVersion = GetDevicePartsVersion_M420,
-    .showFPImage = nullptr,
 };
 
 const FamilyOps kQ230G = {

@@ -48,6 +48,7 @@ private:
     void dropGoneClientsLocked();
     bool hasDoneFor(UMockdevIoctlClient* c) const;
     int ifaceOf(uint8_t ep) const;
+    bool claimLocked(int iface, UMockdevIoctlClient* client);
     long submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg, gulong raw, int& eno,
                 std::unique_lock<std::mutex>& lk);
     long control(UMockdevIoctlClient* client, Urb u, std::unique_lock<std::mutex>& lk);

@@ -232,29 +232,16 @@ void Pad::seed(uint32_t s)
     d->rng.seed(s);
 }
 
-void Pad::setPenId(std::string t)
+static void setText(PadImpl& d, std::string Texts::*field, std::string text)
 {
-    std::lock_guard<std::mutex> g(d->mu);
-    d->texts.penId = std::move(t);
+    std::lock_guard<std::mutex> g(d.mu);
+    d.texts.*field = std::move(text);
 }
 
-void Pad::setSecureId(std::string t)
-{
-    std::lock_guard<std::mutex> g(d->mu);
-    d->texts.secureId = std::move(t);
-}
-
-void Pad::setPartsVersion(std::string t)
-{
-    std::lock_guard<std::mutex> g(d->mu);
-    d->texts.partsVersion = std::move(t);
-}
-
-void Pad::setPadId(std::string t)
-{
-    std::lock_guard<std::mutex> g(d->mu);
-    d->texts.padId = std::move(t);
-}
+void Pad::setPenId(std::string t) { setText(*d, &Texts::penId, std::move(t)); }
+void Pad::setSecureId(std::string t) { setText(*d, &Texts::secureId, std::move(t)); }
+void Pad::setPartsVersion(std::string t) { setText(*d, &Texts::partsVersion, std::move(t)); }
+void Pad::setPadId(std::string t) { setText(*d, &Texts::padId, std::move(t)); }
 
 Texts Pad::texts() const
 {

@@ -112,6 +112,16 @@ int UsbNode::claimedLocked() const
     return mask;
 }
 
+// Claims for this client; false when another client holds the interface.
+bool UsbNode::claimLocked(int iface, UMockdevIoctlClient* client)
+{
+    auto it = m_claims.find(iface);
+    if (it != m_claims.end())
+        return it->second == client;
+    m_claims[iface] = UMOCKDEV_IOCTL_CLIENT(g_object_ref(client));
+    return true;
+}
+
 int UsbNode::ifaceOf(uint8_t ep) const
 {
     auto it = m_epIface.find(ep);
@@ -277,8 +287,7 @@ gboolean UsbNode::handle(UMockdevIoctlClient* client)
                 eno = EBUSY;
             } else {
                 m_kernelDriver.erase(i);
-                if (!m_claims.count(i))
-                    m_claims[i] = UMOCKDEV_IOCTL_CLIENT(g_object_ref(client));
+                claimLocked(i, client);
             }
             break;
         }
@@ -287,11 +296,9 @@ gboolean UsbNode::handle(UMockdevIoctlClient* client)
             if (!d)
                 break;
             int i = (int)*reinterpret_cast<guint*>(d->data);
-            if (m_kernelDriver.count(i) || (m_claims.count(i) && m_claims[i] != client)) {
+            if (m_kernelDriver.count(i) || !claimLocked(i, client)) {
                 ret = -1;
                 eno = EBUSY;
-            } else if (!m_claims.count(i)) {
-                m_claims[i] = UMOCKDEV_IOCTL_CLIENT(g_object_ref(client));
             }
             break;
         }
@@ -433,12 +440,9 @@ long UsbNode::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg, gulong
     int i = ifaceOf(u.ep);
     if (i < 0) {
         eno = ENOENT;
-    } else if (!m_claims.count(i)) {
-        if (m_kernelDriver.count(i))
-            eno = EBUSY;  // the kernel cannot claim it for us
-        else
-            m_claims[i] = UMOCKDEV_IOCTL_CLIENT(g_object_ref(client));  // implicit claim, as Linux does
-    } else if (m_claims[i] != client) {
+    } else if (!m_claims.count(i) && m_kernelDriver.count(i)) {
+        eno = EBUSY;  // the kernel cannot claim it for us
+    } else if (!claimLocked(i, client)) {  // implicit claim, as Linux does
         eno = EBUSY;
     }
     if (eno) {

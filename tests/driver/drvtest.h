@@ -58,3 +58,21 @@ padsim::Bed& bed();
 
 // Unplugs every pad of the bed (tests start from an empty bus).
 void unplugAll();
+
+// Starts from an empty bus and no active device, and leaves it so.
+class DriverTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(drv.missing, "") << "unresolved driver exports";
+        unplugAll();
+        Events::clear();
+    }
+    void TearDown() override
+    {
+        while (drv.UnInitial() == 0) {
+        }
+        unplugAll();
+    }
+    Driver& drv = Driver::get();
+};

@@ -1,24 +1,14 @@
 // The exported frame: argument checks, routing, result codes, state.
 #include "drvtest.h"
 
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+
 namespace {
 
-class Frame : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(drv.missing, "") << "unresolved driver exports";
-        unplugAll();
-        Events::clear();
-    }
-    void TearDown() override
-    {
-        while (drv.UnInitial() == 0) {
-        }
-        unplugAll();
-    }
-    Driver& drv = Driver::get();
-};
+class Frame : public DriverTest {};
 
 TEST_F(Frame, SupportedIdsAreTwoToFiveAndSeven)
 {
@@ -127,6 +117,49 @@ TEST_F(Frame, OperationsTheActiveFamilyLacksAreNotAvailable)
     EXPECT_EQ(drv.ShowFPImageOnDevice(image, sizeof image, 4, 2, &abort), VTSPDART_NOT_AVAILABLE);
     EXPECT_EQ(drv.ShowFPImageOnDevice(image, sizeof image, 4, 2, nullptr), VTSPDART_INVALID_PARAMETERS);
     EXPECT_EQ(drv.UnInitial(), VTSPDART_SUCCESS);
+}
+
+std::string tail(const char* path, long from)
+{
+    std::ifstream f(path);
+    f.seekg(from);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+long sizeOf(const char* path)
+{
+    struct stat st {};
+    return stat(path, &st) == 0 ? (long)st.st_size : 0;
+}
+
+TEST_F(Frame, LogsGoToTheirWritersFilesOnlyWhileSwitchedOn)
+{
+    const char* mainLog = "/tmp/vtinkdrv.log";
+    const char* readerLog = "/tmp/vtinkdrv_inthread_Q210_220.log";
+    padsim::Pad& pad = bed().plug(padsim::models::q210());
+    long mainAt = sizeOf(mainLog), readerAt = sizeOf(readerLog);
+    ASSERT_EQ(drv.Initial(VTQ210_DEVICE, Events::callback, nullptr), VTSPDART_SUCCESS);
+    pad.stroke({{7, 8, 9}});
+    ASSERT_EQ(Events::waitFor(2).size(), 2u);
+    EXPECT_EQ(sizeOf(mainLog), mainAt);
+    EXPECT_EQ(sizeOf(readerLog), readerAt);
+
+    *drv.enableLog = 1;
+    char text[40];
+    EXPECT_EQ(drv.GetDevicePenID(text, 31), VTSPDART_INVALID_PARAMETERS);
+    pad.stroke({{17, 18, 19}});
+    auto ev = Events::waitFor(4);
+    *drv.enableLog = 0;
+    ASSERT_EQ(ev.size(), 4u);
+    std::string m = tail(mainLog, mainAt), r = tail(readerLog, readerAt);
+    EXPECT_NE(m.find("[VTSPDAPI_GetDevicePenID()]:<"), std::string::npos) << m;
+    EXPECT_NE(m.find(">-Enter, pPenID="), std::string::npos) << m;
+    EXPECT_NE(m.find(">-leave with VTSPDART_INVALID_PARAMETERS !, \n"), std::string::npos) << m;
+    EXPECT_NE(r.find("]:<"), std::string::npos) << r;
+    EXPECT_NE(r.find(">-Pen-Down, x=17, y=18, p=19, \n"), std::string::npos) << r;
+    EXPECT_NE(r.find(">-Pen-Up, x=17, y=18, p=0, \n"), std::string::npos) << r;
+    EXPECT_EQ(r.find("VTSPDAPI_"), std::string::npos) << "interface lines in the reader's file";
+    EXPECT_EQ(m.find("Pen-Down"), std::string::npos) << "reader lines in the main file";
 }
 
 }  // namespace

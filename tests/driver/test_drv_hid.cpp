@@ -253,22 +253,7 @@ INSTANTIATE_TEST_SUITE_P(Models, HidPad, ::testing::ValuesIn(hidPads()),
 
 // ---- connect and unplug --------------------------------------------------------
 
-class HidConnect : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(drv.missing, "");
-        unplugAll();
-        Events::clear();
-    }
-    void TearDown() override
-    {
-        while (drv.UnInitial() == 0) {
-        }
-        unplugAll();
-    }
-    Driver& drv = Driver::get();
-};
+class HidConnect : public DriverTest {};
 
 // A pad with the fingerprint reader's product id: two USB devices as the
 // Q230G has, or only its reader.
