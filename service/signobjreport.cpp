@@ -1,6 +1,7 @@
 // Ink points, image events, encodings and device information as reply text.
 #include "signobjmodels.h"
 
+#include "compactjson.h"
 #include "signobjsdk.h"
 #include "vtlog.h"
 
@@ -26,7 +27,7 @@ QString SignObjAdapter::GetPointer()
 {
     ADAPTER_LOG("GetPointer", "<%ld>-Enter");
     const int nCount = GetSize();
-    QJsonArray points;
+    CompactJsonArray points(nCount > 0 ? nCount * 96 : 0);
     if (nCount > 0 && Available(EP_getPackets) && Available(EP_GetInkPointTime) && Available(EP_FreeInkPointTime)) {
         const auto getPackets = Pfn<sdkfn::getPackets>(EP_getPackets);
         const auto getTime = Pfn<sdkfn::GetInkPointTime>(EP_GetInkPointTime);
@@ -38,19 +39,19 @@ QString SignObjAdapter::GetPointer()
             char* pszTime = getTime(m_traits.nDeviceType, i);
             // A point the SDK cannot deliver is left out; the rest stay in order.
             if (nResult == ARI_SUCCESS && pszTime) {
-                QJsonObject point;
-                point.insert(QStringLiteral("Time"), QString::fromUtf8(pszTime));
-                point.insert(QStringLiteral("bStrokeEnd"), QString::number(packet.bStrokeEnd));
-                point.insert(QStringLiteral("pressure"), QString::number(packet.nPressure));
-                point.insert(QStringLiteral("x"), QString::number(packet.nX));
-                point.insert(QStringLiteral("y"), QString::number(packet.nY));
-                points.append(point);
+                points.beginObject();
+                points.member("Time", pszTime);
+                points.member("bStrokeEnd", packet.bStrokeEnd);
+                points.member("pressure", packet.nPressure);
+                points.member("x", packet.nX);
+                points.member("y", packet.nY);
+                points.endObject();
             }
             if (pszTime)
                 freeTime(m_traits.nDeviceType, pszTime);
         }
     }
-    const QString strResult = compact(points);
+    const QString strResult = points.finish();
     ADAPTER_LOG("GetPointer", "<%ld>-Leave with strResult.length=%d", strResult.length());
     return strResult;
 }

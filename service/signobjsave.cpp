@@ -2,6 +2,7 @@
 // and the composed signature picture.
 #include "signobjmodels.h"
 
+#include "compactjson.h"
 #include "signobjsdk.h"
 #include "vtlog.h"
 
@@ -10,9 +11,6 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QImage>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLibrary>
 #include <QPainter>
 
@@ -101,15 +99,15 @@ QString SignObjAdapter::Decode(int nType, QString strPath, QString strData)
         return QString("");
     const auto getData = Pfn<sdkfn::GetDecodePacketsData>(EP_GetDecodePacketsData);
     const int nCount = Pfn<sdkfn::GetTotalDecodePacketsNumber>(EP_GetTotalDecodePacketsNumber)(m_traits.nDeviceType);
-    QJsonArray points;
+    CompactJsonArray points(nCount > 0 ? nCount * 40 : 0);
     for (int i = 0; i < nCount; ++i) {
-        QJsonObject point;
-        point.insert(QStringLiteral("bStrokeEnd"), QString::number(getData(m_traits.nDeviceType, i, INKDATATYPE_STROKEEND)));
-        point.insert(QStringLiteral("x"), QString::number(getData(m_traits.nDeviceType, i, INKDATATYPE_X)));
-        point.insert(QStringLiteral("y"), QString::number(getData(m_traits.nDeviceType, i, INKDATATYPE_Y)));
-        points.append(point);
+        points.beginObject();
+        points.member("bStrokeEnd", getData(m_traits.nDeviceType, i, INKDATATYPE_STROKEEND));
+        points.member("x", getData(m_traits.nDeviceType, i, INKDATATYPE_X));
+        points.member("y", getData(m_traits.nDeviceType, i, INKDATATYPE_Y));
+        points.endObject();
     }
-    return QString::fromUtf8(QJsonDocument(points).toJson(QJsonDocument::Compact));
+    return points.finish();
 }
 
 QString SignObjAdapter::WPSSignConfirmed(bool bEnableDateTime, QString strName)

@@ -1,11 +1,15 @@
 // The model adapters over a stand-in SDK: symbol binding, forwards and their
 // argument mapping, unavailable values, text buffers, ink points and image
 // events, file paths. The stand-in records every call it gets.
+#include "compactjson.h"
 #include "signobjmanager.h"
 #include "signobjmodels.h"
 #include "vtinksdk.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLibrary>
 #include <QtTest>
 
@@ -79,6 +83,24 @@ private Q_SLOTS:
             return;
         m_pFake->unload();
         delete m_pFake;
+    }
+
+    // The hand-written array text equals what Qt's compact writer makes.
+    void compactJsonMatchesQt()
+    {
+        const QStringList values = {"", "2024-05-01 13:45:12.345", "-32768", "quote\" back\\ slash/", "\b\f\n\r\t",
+                                    QString(QChar(1)) + QChar(0x1f) + QChar(0x7f), QString::fromUtf8("Zürich 東京 \xF0\x9F\x96\x8A")};
+        CompactJsonArray mine;
+        QJsonArray qt;
+        for (const QString& value : values) {
+            mine.beginObject();
+            mine.member("Time", value.toUtf8().constData());
+            mine.member("x", -7);
+            mine.endObject();
+            qt.append(QJsonObject{{"Time", value}, {"x", "-7"}});
+        }
+        QCOMPARE(mine.finish(), QString::fromUtf8(QJsonDocument(qt).toJson(QJsonDocument::Compact)));
+        QCOMPARE(CompactJsonArray().finish(), QString("[]"));
     }
 
     void creationTable()
