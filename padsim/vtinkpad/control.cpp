@@ -1,5 +1,10 @@
 #include "control.h"
 
+#include "q230g.h"
+
+#include <QImage>
+#include <QPainter>
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -70,6 +75,32 @@ std::string contentType(const std::string& path)
     return "application/octet-stream";
 }
 
+// A finger image for the reader: raw 208 x 288 sensor bytes as they are,
+// any other image (PNG, JPEG, BMP) scaled into the sensor's frame as grey.
+bool fingerImage(const std::string& data, padsim::Bytes& out)
+{
+    constexpr int W = 208, H = 288;
+    if (data.size() == size_t(padsim::FingerprintPadModel::kImageSize)) {
+        out.assign(data.begin(), data.end());
+        return true;
+    }
+    QImage src = QImage::fromData(QByteArray::fromStdString(data));
+    if (src.isNull())
+        return false;
+    QImage canvas(W, H, QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    QImage scaled = src.scaled(W, H, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    {
+        QPainter p(&canvas);
+        p.drawImage((W - scaled.width()) / 2, (H - scaled.height()) / 2, scaled);
+    }
+    QImage frame = canvas.convertToFormat(QImage::Format_Grayscale8);
+    out.resize(size_t(W * H));
+    for (int y = 0; y < H; ++y)
+        memcpy(out.data() + y * W, frame.constScanLine(y), W);
+    return true;
+}
+
 bool readFile(const std::string& path, std::string& out)
 {
     std::ifstream f(path, std::ios::binary);
@@ -83,11 +114,15 @@ bool readFile(const std::string& path, std::string& out)
 
 }  // namespace
 
-Control::Control(padsim::Bed& bed, ControlOptions options) : m_bed(bed), m_opt(std::move(options)) {}
+Control::Control(padsim::Bed* bed, ControlOptions options) : m_bed(bed), m_opt(std::move(options)) {}
 
 bool Control::plug(const std::string& model, std::string& error)
 {
     const PadTraits* traits = padTraits(model);
+    if (!m_bed) {
+        error = "no emulator for " + model;
+        return false;
+    }
     padsim::ModelPtr m = traits ? padsim::models::byName(traits->padsimName) : nullptr;
     if (!m) {
         std::string names;
@@ -99,13 +134,15 @@ bool Control::plug(const std::string& model, std::string& error)
     }
     auto vp = std::make_unique<VirtualPad>();
     vp->traits = traits;
-    vp->pad = &m_bed.plug(std::move(m));
+    vp->pad = &m_bed->plug(std::move(m));
     m_pads.push_back(std::move(vp));
     return true;
 }
 
 std::string Control::summary() const
 {
+    if (m_pads.empty())
+        return "no virtual pad";
     std::string s;
     for (auto& p : m_pads)
         s += (s.empty() ? "" : ", ") + std::string(p->traits->webName);
@@ -155,7 +192,7 @@ HttpResponse Control::handle(const HttpRequest& req)
         res.headers["Access-Control-Allow-Methods"] = "GET, POST, OPTIONS";
         res.headers["Access-Control-Allow-Headers"] = "Content-Type";
     } else if (req.path == "/pad" || req.path.rfind("/pad/", 0) == 0) {
-        res = handlePad(req);
+        res = m_pads.empty() ? fail(404, "no virtual pad: a real pad is in use") : handlePad(req);
     } else if (!m_opt.serveDir.empty() && (req.method == "GET" || req.method == "HEAD")) {
         res = serveFile(req);
     } else {
@@ -229,7 +266,10 @@ HttpResponse Control::handlePad(const HttpRequest& req)
 
     QJsonObject body;
     QJsonValue bodyValue;
-    if (!req.body.empty()) {
+    auto type = req.headers.find("content-type");
+    bool binaryBody = type != req.headers.end() && type->second.rfind("application/json", 0) != 0
+                      && type->second.rfind("text/plain", 0) != 0;
+    if (!req.body.empty() && !binaryBody) {
         QJsonParseError perr{};
         QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(req.body), &perr);
         if (perr.error != QJsonParseError::NoError)
@@ -238,7 +278,13 @@ HttpResponse Control::handlePad(const HttpRequest& req)
         body = doc.object();
     }
     std::string error;
-    VirtualPad* vp = choosePad(body["pad"].toString().toStdString(), error);
+    std::string which = body["pad"].toString().toStdString();
+    if (action == "finger" && which.empty()) {
+        for (auto& p : m_pads)
+            if (p->traits->fingerprint)
+                which = p->traits->name;
+    }
+    VirtualPad* vp = choosePad(which, error);
     if (!vp)
         return fail(404, error);
     padsim::Pad& pad = *vp->pad;
@@ -266,6 +312,24 @@ HttpResponse Control::handlePad(const HttpRequest& req)
             pad.touchCancel();
         bool delivered = pad.waitUntilDelivered(std::chrono::seconds(5));
         return json(200, {{"ok", true}, {"delivered", delivered}});
+    }
+
+    if (action == "finger") {
+        auto* reader = dynamic_cast<padsim::FingerprintPadModel*>(&pad.model());
+        if (!reader)
+            return fail(409, std::string("the ") + vp->traits->webName + " has no fingerprint reader");
+        padsim::Bytes image;
+        if (binaryBody) {
+            if (!fingerImage(req.body, image))
+                return fail(400, "the body is neither an image nor 59904 raw sensor bytes");
+        } else {
+            image = padsim::FingerprintPadModel::patternImage(uint8_t(body["pattern"].toInt(1)));
+        }
+        int score = body["score"].toInt(90);
+        if (score < 1 || score > 255)
+            return fail(400, "\"score\" must be 1 to 255");
+        reader->placeFinger(image, uint8_t(score));
+        return json(200, {{"ok", true}, {"queued", reader->fingersQueued()}});
     }
 
     if (action == "stroke" || action == "replay") {

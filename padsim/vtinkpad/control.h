@@ -25,7 +25,8 @@ struct ControlOptions {
 
 class Control {
 public:
-    Control(padsim::Bed& bed, ControlOptions options);
+    // bed null: no virtual pads (a real pad is used), only the web kit is served
+    Control(padsim::Bed* bed, ControlOptions options);
 
     bool plug(const std::string& model, std::string& error);
     std::string summary() const;  // "q210" or "q210, q220"
@@ -46,7 +47,7 @@ private:
     VirtualPad* choosePad(const std::string& which, std::string& error);
     std::vector<std::string> signatureNames() const;
 
-    padsim::Bed& m_bed;
+    padsim::Bed* m_bed;
     ControlOptions m_opt;
     std::vector<std::unique_ptr<VirtualPad>> m_pads;
     std::atomic<pid_t> m_programPid{-1};

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <pthread.h>
 #include <string>
 #include <sys/prctl.h>
@@ -35,7 +36,7 @@ void usage(FILE* to)
     fprintf(to,
             "usage: vtinkpad [options] [-- PROGRAM [ARGS...]]\n"
             "  --model NAME        plug an emulated pad: q210 (default), q220, q230f, qt410, m420;\n"
-            "                      repeat for several pads\n"
+            "                      repeat for several pads; \"none\": no emulation (a real pad is used)\n"
             "  --control-port N    port of the control interface on 127.0.0.1 (default 0: a free one)\n"
             "  --port-file FILE    write the control port to FILE once listening\n"
             "  --serve DIR         also serve the files under DIR (the web kit: demo page at /demo/)\n"
@@ -75,16 +76,18 @@ std::string selfDir()
 
 // Starts the program under the bed's environment; it gets SIGTERM when
 // vtinkpad dies, so no program is left behind with a dead bed.
-pid_t startProgram(padsim::Bed& bed, const std::vector<std::string>& argv)
+pid_t startProgram(padsim::Bed* bed, const std::vector<std::string>& argv)
 {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         std::string kv = *e;
-        if (kv.rfind("UMOCKDEV_DIR=", 0) != 0 && kv.rfind("LD_PRELOAD=", 0) != 0)
+        if (!bed || (kv.rfind("UMOCKDEV_DIR=", 0) != 0 && kv.rfind("LD_PRELOAD=", 0) != 0))
             env.push_back(kv);
     }
-    for (auto& kv : bed.childEnvironment())
-        env.push_back(kv);
+    if (bed) {
+        for (auto& kv : bed->childEnvironment())
+            env.push_back(kv);
+    }
     std::vector<char*> envp, av;
     for (auto& s : env)
         envp.push_back(const_cast<char*>(s.c_str()));
@@ -175,9 +178,12 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &waitSet, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    padsim::Bed bed;
-    vtinkpad::Control control(bed, opt);
-    for (const std::string& m : models) {
+    const bool emulate = !(models.size() == 1 && models[0] == "none");
+    std::optional<padsim::Bed> bed;
+    if (emulate)
+        bed.emplace();
+    vtinkpad::Control control(bed ? &*bed : nullptr, opt);
+    for (const std::string& m : emulate ? models : std::vector<std::string>{}) {
         std::string err;
         if (!control.plug(m, err)) {
             fprintf(stderr, "vtinkpad: %s\n", err.c_str());
@@ -195,8 +201,9 @@ int main(int argc, char** argv)
         std::ofstream(tmp) << http.port() << "\n";
         rename(tmp.c_str(), portFile.c_str());
     }
-    printf("vtinkpad: %s plugged in; control interface http://127.0.0.1:%d/pad\n", control.summary().c_str(),
-           http.port());
+    if (emulate)
+        printf("vtinkpad: %s plugged in; control interface http://127.0.0.1:%d/pad\n", control.summary().c_str(),
+               http.port());
     if (!opt.serveDir.empty())
         printf("vtinkpad: serving %s at http://localhost:%d/\n", opt.serveDir.c_str(), http.port());
     fflush(stdout);
@@ -208,7 +215,7 @@ int main(int argc, char** argv)
             sig = sigwaitinfo(&waitSet, nullptr);
         } while (sig == SIGCHLD || (sig < 0 && errno == EINTR));
     } else {
-        pid_t pid = startProgram(bed, program);
+        pid_t pid = startProgram(bed ? &*bed : nullptr, program);
         if (pid < 0) {
             fprintf(stderr, "vtinkpad: fork: %s\n", strerror(errno));
             return 2;
