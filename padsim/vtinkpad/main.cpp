@@ -78,20 +78,15 @@ std::string selfDir()
 // vtinkpad dies, so no program is left behind with a dead bed.
 pid_t startProgram(padsim::Bed* bed, const std::vector<std::string>& argv)
 {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string kv = *e;
-        if (!bed || (kv.rfind("UMOCKDEV_DIR=", 0) != 0 && kv.rfind("LD_PRELOAD=", 0) != 0))
-            env.push_back(kv);
-    }
+    // vtinkpad itself is loaded already: its own environment can carry the
+    // bed's preload for the program.
     if (bed) {
-        for (auto& kv : bed->childEnvironment())
-            env.push_back(kv);
+        for (const std::string& kv : bed->childEnvironment()) {
+            size_t eq = kv.find('=');
+            setenv(kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(), 1);
+        }
     }
-    std::vector<char*> envp, av;
-    for (auto& s : env)
-        envp.push_back(const_cast<char*>(s.c_str()));
-    envp.push_back(nullptr);
+    std::vector<char*> av;
     for (auto& s : argv)
         av.push_back(const_cast<char*>(s.c_str()));
     av.push_back(nullptr);
@@ -104,7 +99,7 @@ pid_t startProgram(padsim::Bed* bed, const std::vector<std::string>& argv)
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        execvpe(av[0], av.data(), envp.data());
+        execvp(av[0], av.data());
         const char msg[] = "vtinkpad: cannot start the program\n";
         (void)!write(2, msg, sizeof msg - 1);
         _exit(127);
