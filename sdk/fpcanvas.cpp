@@ -554,6 +554,11 @@ int CQ230FCanvasT<Base>::SetDisplayedFPImageAt(QWidget* pParentWidget, int nFPLe
         }
         pNew->setGeometry(0, 0, pParentWidget->width(), pParentWidget->height());
         pNew->show();
+        pNew->m_pfnDestroyed = [this](CQ230FFPWidget* pGone) {
+            std::lock_guard<std::mutex> lock(this->m_CanvasMutex);
+            if (m_pNewFPWidget == pGone)
+                m_pNewFPWidget = nullptr;
+        };
         CFPCanvas* pOld = nullptr;
         {
             std::lock_guard<std::mutex> lock(this->m_CanvasMutex);

@@ -112,6 +112,12 @@ CQ230FFPWidget::CQ230FFPWidget(QWidget* pParent) : QWidget(pParent), CFPCanvas(Q
 {
 }
 
+CQ230FFPWidget::~CQ230FFPWidget()
+{
+    if (m_pfnDestroyed)
+        m_pfnDestroyed(this);
+}
+
 int CQ230FFPWidget::SetDisplayedFPImageAt(QWidget*, int nFPLeft, int nFPTop, int nFPWidth, int nFPHeight)
 {
     return SetDisplayedFPImageIn(nFPLeft, nFPTop, nFPWidth, nFPHeight);

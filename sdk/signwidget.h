@@ -8,6 +8,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class CSignWidget : public QWidget, public CSignCore {
     Q_OBJECT
 public:
@@ -45,9 +47,14 @@ class CQ230FFPWidget : public QWidget, public CFPCanvas {
     Q_OBJECT
 public:
     explicit CQ230FFPWidget(QWidget* pParent);
+    ~CQ230FFPWidget() override;
     using CFPCanvas::SetDisplayedFPImageAt;
     // Rectangle inside this widget's own area; the canvas stays. 0 or -2.
     int SetDisplayedFPImageAt(QWidget* pParent, int nFPLeft, int nFPTop, int nFPWidth, int nFPHeight);
+
+    // Told first thing when the widget goes, also when its parent takes it
+    // down, so that the sign canvas stops updating it.
+    std::function<void(CQ230FFPWidget*)> m_pfnDestroyed;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -320,6 +320,49 @@ private Q_SLOTS:
         QCOMPARE(DecodeImage(p).size(), QSize(400, 300));
         VTQ230F_FreeFPImageBase64Data(7, p);
     }
+
+    // The fingerprint in a widget of its own inside another host window.
+    void fingerprintInAnotherWindow()
+    {
+        QVERIFY(Open(kQ230F, 400, 300));
+        auto* w = dynamic_cast<CQ230FSignWidget*>(g_pSignWidget.load());
+        QVERIFY(w);
+        auto* other = new QWidget();
+        other->resize(300, 200);
+        other->show();
+        QVERIFY(QTest::qWaitForWindowExposed(other));
+        QCOMPARE(VTQ230F_SetDisplayedFPImageAt(7, other, 0, 0, 250, 10, 60, 60), ARI_INVALID_PARAMETERS);
+        QVERIFY(!other->findChild<CQ230FFPWidget*>());
+        QCOMPARE(VTQ230F_SetDisplayedFPImageAt(7, other, 0, 0, 20, 10, 104, 144), ARI_SUCCESS);
+        auto* fpw = other->findChild<CQ230FFPWidget*>();
+        QVERIFY(fpw);
+        QCOMPARE(fpw->geometry(), QRect(0, 0, 300, 200));
+        QVERIFY(fpw->isVisible());
+
+        auto* model = dynamic_cast<padsim::FingerprintPadModel*>(&PadOf(kQ230F).model());
+        padsim::Bytes image(FP_RAW_DATA_SIZE, 255);
+        for (int y = 0; y < FP_IMAGE_HEIGHT; ++y)
+            std::fill_n(image.begin() + y * FP_IMAGE_WIDTH, FP_IMAGE_WIDTH / 2, 0); // dark left half
+        model->placeFinger(image, 60);
+        QVERIFY(WaitUntil([&] { return IsRed(fpw->Canvas().pixel(30, 80)); }));
+        QVERIFY(IsWhite(fpw->Canvas().pixel(110, 80)));
+        QVERIFY(IsWhite(fpw->Canvas().pixel(10, 80)));
+        QVERIFY(WaitUntil([&] { return IsRed(fpw->grab().toImage().pixel(30, 80)); })); // repainted on screen
+        const QImage sign = CanvasOf(w);
+        for (int x = 0; x < 400; x += 7)
+            QVERIFY(!IsRed(sign.pixel(x, 150))); // the signature keeps no fingerprint
+
+        char* p = VTQ230F_GetFPImageBase64Data(7, EBITI_PNG, true);
+        QCOMPARE(DecodeImage(p).size(), QSize(104, 144));
+        VTQ230F_FreeFPImageBase64Data(7, p);
+
+        // The host closes that window: the sign widget lets go of the placed one.
+        delete other;
+        QCOMPARE(VTQ230F_GetFPImageBase64Data(7, EBITI_PNG, true), nullptr);
+        model->placeFinger(image, 70);
+        QVERIFY(WaitUntil([&] { return w->m_nBestFPScore.load() == 70; }));
+        QCOMPARE(VTQ230F_Clear(7), 0);
+    }
 };
 
 QTEST_MAIN(TestSignWidget)
