@@ -281,10 +281,15 @@ class Desktop:
         return None
 
     # -- the program -----------------------------------------------------
-    def start_program(self, exe=None, cwd=None, **env):
-        """Start the program (by default "./<name>" in the program's folder)."""
+    def start_program(self, exe=None, cwd=None, pad_model=None, **env):
+        """Start the program (by default "./<name>" in the program's folder);
+        with pad_model, under desk_padhost with that emulated pad plugged."""
         cwd = cwd or self.bindir
-        argv = self.ns_prefix(cwd=cwd) + [exe or "./" + PROGRAM]
+        exe = exe or "./" + PROGRAM
+        argv = self.ns_prefix(cwd=cwd) + [exe]
+        if pad_model:
+            env["VT_PADHOST_EXE"] = exe
+            argv = [os.path.join(self.bindir, "desk_padhost"), pad_model, "--"] + argv[:-1] + ["@PROGRAM@"]
         prog = Program(argv, self.env(**env), cwd)
         self.programs.append(prog)
         return prog
@@ -294,11 +299,11 @@ class Desktop:
                 "sys.exit(0 if s.connect_ex(('127.0.0.1',%d))==0 else 1)" % port)
         return subprocess.run(self.ns_prefix(net_only=True) + [sys.executable, "-c", code]).returncode == 0
 
-    def ws_client(self, port):
+    def ws_client(self, port, *messages):
         """A WebSocket client in the program's network; see ws_client_main."""
         env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(__file__)))
         p = subprocess.Popen(self.ns_prefix(net_only=True) + [sys.executable, "-c", "import desk; desk.ws_client_main()",
-                                                               str(port)],
+                                                               str(port)] + list(messages),
                              env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
         self.procs.append(p)
         return p
@@ -391,8 +396,10 @@ def run_cases(cases):
 
 
 def ws_client_main():
-    """Minimal WebSocket client: connects, prints "connected", then tells
-    how the server ended the connection (with or without a close frame).
+    """Minimal WebSocket client: connects, prints "connected", sends its
+    further arguments as text frames, prints each text frame it gets as
+    "text <payload>", and finally tells how the server ended the connection
+    (with or without a close frame).
     Started with the harness on PYTHONPATH, so that no command line here
     holds the program's name (its single-instance check would count it)."""
     port = int(sys.argv[1])
@@ -411,6 +418,11 @@ def ws_client_main():
         print("refused", flush=True)
         return
     print("connected", flush=True)
+    for text in sys.argv[2:]:
+        payload, mask = text.encode(), os.urandom(4)
+        n = len(payload)
+        head = bytes([0x81]) + (bytes([0x80 | n]) if n < 126 else bytes([0x80 | 126]) + n.to_bytes(2, "big"))
+        s.sendall(head + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
     s.settimeout(None)
     rest = buf.split(b"\r\n\r\n", 1)[1]
     while True:
@@ -426,6 +438,8 @@ def ws_client_main():
             if rest[0] & 0x0F == 0x8:
                 print("closed by close frame", flush=True)
                 return
+            if rest[0] & 0x0F == 0x1:
+                print("text " + rest[head:head + n].decode("utf-8", "replace"), flush=True)
             rest = rest[head + n:]
         chunk = s.recv(4096)
         if not chunk:

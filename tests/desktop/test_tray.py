@@ -255,37 +255,80 @@ def single_instance(d):
     exit_from_menu(d, third, 2)
 
 
+class Clients:
+    """WebSocket clients whose output lines are collected per client."""
+
+    def __init__(self, d, port, messages):
+        self.lines = queue.Queue()
+        self.procs = []
+        for n, msgs in enumerate(messages):
+            c = d.ws_client(port, *msgs)
+            self.procs.append(c)
+            threading.Thread(target=lambda c=c, n=n: [self.lines.put((n, l.strip())) for l in c.stdout],
+                             daemon=True).start()
+
+    def expect(self, want, timeout=30):
+        """Each client's next line must match want[n] (a prefix)."""
+        seen = {}
+        deadline = time.monotonic() + timeout
+        while len(seen) < len(want):
+            try:
+                n, l = self.lines.get(timeout=max(0.1, deadline - time.monotonic()))
+            except queue.Empty:
+                raise desk.TestFailure("clients %s gave no %r" % (sorted(set(range(len(want))) - set(seen)), want))
+            check(n not in seen, "client %d: extra line %r" % (n, l))
+            check(l.startswith(want[n]), "client %d: %r, expected %r" % (n, l, want[n]))
+            seen[n] = l
+        return seen
+
+    def finish(self):
+        for c in self.procs:
+            check(c.wait(30) == 0, "client failed")
+
+
 @with_desktop
 def exit_with_clients(d):
     """Exit from the menu with two clients connected closes both connections
-    and ends with code 0."""
+    (a close frame each) and ends with code 0."""
     d.start_x()
     d.start_tray()
     port = free_port()
     write_settings(d.home, WebSocketPort=port)
     prog = start_ready(d, port)
-    lines = queue.Queue()
-    clients = []
-    for n in range(2):
-        c = d.ws_client(port)
-        clients.append(c)
-        threading.Thread(target=lambda c=c, n=n: [lines.put((n, l.strip())) for l in c.stdout], daemon=True).start()
-
-    def expect(word):
-        seen = set()
-        deadline = time.monotonic() + 30
-        while len(seen) < 2:
-            try:
-                n, l = lines.get(timeout=max(0.1, deadline - time.monotonic()))
-            except queue.Empty:
-                raise desk.TestFailure("clients %s not %s" % (sorted({0, 1} - seen), word))
-            check(l == word, "client %d: %r, expected %r" % (n, l, word))
-            seen.add(n)
-    expect("connected")
+    clients = Clients(d, port, [[], []])
+    clients.expect(["connected", "connected"])
     exit_from_menu(d, prog, 2)
-    expect("closed by close frame")
-    for c in clients:
-        check(c.wait(30) == 0, "client failed")
+    clients.expect(["closed by close frame"] * 2)
+    clients.finish()
+
+
+@with_desktop
+def exit_with_open_pad(d):
+    """As above with an emulated Q210 opened by one client: the exit closes
+    both connections, switches the pad's screen off (the SDK's shutdown) and
+    ends with code 0."""
+    if not os.access(os.path.join(d.bindir, "desk_padhost"), os.X_OK):
+        print("desk_padhost not built")
+        raise SystemExit(desk.SKIP)
+    d.start_x()
+    d.start_tray()
+    port = free_port()
+    write_settings(d.home, WebSocketPort=port)
+    prog = d.start_program(pad_model="q210")
+    prog.wait_trace(r"^tray icon shown: ", 60)
+    wait_until(lambda: d.port_open(port), 30, "the service listening on %d" % port)
+    opener = '{"Func":"InitialDevice","id":"2","width":"400","height":"300"}'
+    clients = Clients(d, port, [[opener], []])
+    clients.expect(["connected", "connected"])
+    reply = clients.expect(["text "])[0]
+    check(reply == 'text {"Func":"InitialDevice","Result":"1"}', "InitialDevice: %r" % reply)
+    exit_from_menu(d, prog, 2)
+    clients.expect(["closed by close frame"] * 2)
+    clients.finish()
+    _, m = prog.wait_trace(r"^padhost exit (\d+) screen-on (\d+) screen-off (\d+)$", 30)
+    check(m.group(1) == "0", "exit code %s" % m.group(1))
+    check(m.group(2) == "1", "screen switched on %s times" % m.group(2))
+    check(m.group(3) == "1", "screen switched off %s times at exit" % m.group(3))
 
 
 if __name__ == "__main__":
@@ -297,4 +340,5 @@ if __name__ == "__main__":
         "late_tray": late_tray,
         "single_instance": single_instance,
         "exit_with_clients": exit_with_clients,
+        "exit_with_open_pad": exit_with_open_pad,
     })
