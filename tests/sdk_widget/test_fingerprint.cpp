@@ -322,6 +322,34 @@ private Q_SLOTS:
         QCOMPARE(m_pPad->claimedInterfaces(0), 0);
         QVERIFY(VTQ230F_InitialDevice(7, nullptr, 0, 0, kW, kH)); // for cleanup()
     }
+
+    // Files and encodings go ahead without ink once a fingerprint is shown.
+    void savesWithAFingerprintAlone()
+    {
+        const QString dir = QDir::temp().filePath(QStringLiteral("vtfp-%1").arg(QCoreApplication::applicationPid()));
+        QVERIFY(QDir().mkpath(dir));
+        const std::wstring png = QDir(dir).filePath("fp.png").toStdWString();
+        const std::wstring svg = QDir(dir).filePath("fp.svg").toStdWString();
+        QCOMPARE(VTQ230F_SaveDrawingImage(7, EBITI_PNG, const_cast<wchar_t*>(png.c_str()), 0), ARI_NO_DATA);
+
+        const int nBefore = FinishedTransfers();
+        m_pModel->placeFinger(Capture([](int x, int) { return x < 104 ? 0 : 255; }), 20);
+        QVERIFY(WaitTransfers(nBefore + 1));
+        QVERIFY(WaitUntil([&] { return IsRed(EncodedCanvas().pixel(280, 150)); }));
+        QCOMPARE(VTQ230F_SaveDrawingImage(7, EBITI_PNG, const_cast<wchar_t*>(png.c_str()), 0), 0);
+        const QImage saved(QString::fromStdWString(png));
+        QCOMPARE(saved.size(), QSize(kW, kH));
+        QVERIFY(IsRed(saved.pixel(280, 150)));
+        // The SVG carries the fingerprint at its natural size, centred.
+        QCOMPARE(VTQ230F_SaveDrawingImage(7, EBITI_SVG, const_cast<wchar_t*>(svg.c_str()), 0), 0);
+        QFile file(QString::fromStdWString(svg));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.contains("<image"));
+        QVERIFY(text.contains("x=\"196\"") && text.contains("y=\"6\""));
+        QVERIFY(text.contains("width=\"208\"") && text.contains("height=\"288\""));
+        QDir(dir).removeRecursively();
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFingerprint)
