@@ -7,6 +7,9 @@
 #include "vtinkusbids.h"
 
 #include <libusb.h>
+#include <pthread.h>
+
+#include <atomic>
 
 // Process-wide state of the frame; the families' worker threads call these.
 extern HWSignDataCallback g_pfnHWSignDataCallback;
@@ -76,3 +79,19 @@ int ShutdownUSBDevice_M420();
 int ClearDeviceContent_M420();
 int GetDevicePadID_M420(char* pPadID, int nMaxCount);
 int GetDevicePartsVersion_M420(char* pVersion, int nMaxCount);
+
+// Starts a family's worker thread, detached: workers are stopped through
+// their abort flag and never joined. The inside flag is raised before the
+// thread exists, so that a shutdown right after the connect waits for it.
+// Returns pthread_create's result.
+inline int VtStartWorker(pthread_t* pThreadID, void* (*body)(void*), void* arg, std::atomic<unsigned char>& bInside)
+{
+    bInside = 1;
+    int nResult = pthread_create(pThreadID, nullptr, body, arg);
+    if (nResult != 0) {
+        bInside = 0;
+        return nResult;
+    }
+    pthread_detach(*pThreadID);
+    return 0;
+}

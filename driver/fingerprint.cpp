@@ -407,20 +407,6 @@ static void* backgroundThread_Q230G_FP(void*)
 
 // ---- connect and shutdown -------------------------------------------------------
 
-// Starts a detached worker; the inside flag is raised before the thread exists
-// so that a shutdown right after the connect waits for it.
-static int startWorker(pthread_t* pID, void* (*body)(void*), std::atomic<unsigned char>& bInside)
-{
-    bInside = 1;
-    int nResult = pthread_create(pID, nullptr, body, nullptr);
-    if (nResult != 0) {
-        bInside = 0;
-        return nResult;
-    }
-    pthread_detach(*pID);
-    return 0;
-}
-
 int InitialFPDevice_Q230G()
 {
     const char* L = "InitialFPDevice_Q230G()";
@@ -442,7 +428,8 @@ int InitialFPDevice_Q230G()
         return nResult;
     }
     g_bAbort_Q230G_FP = 0;
-    nResult = startWorker(&g_backgroundThreadID_Q230G_FP, backgroundThread_Q230G_FP, g_bInside_FP_Background_Thread_Q230G);
+    nResult = VtStartWorker(&g_backgroundThreadID_Q230G_FP, backgroundThread_Q230G_FP, nullptr,
+                            g_bInside_FP_Background_Thread_Q230G);
     if (nResult != 0) {
         VT_LOG(L, "<%ld>-pthread_create(&g_device_handle_Q230G_FP...) failed, nResult=%d\n", nResult);
         return VTSPDART_THREAD_CREATE_FAILED;
@@ -479,7 +466,8 @@ int IsUSBDeviceConnected_Q230G()
         return VTSPDART_CLAIM_INTERFACE_FAILED;
     }
     g_bAbort_Q230G = 0;
-    nResult = startWorker(&g_backgroundThreadID_Q230G, backgroundThread_Q230G, g_bInside_Sign_Background_Thread_Q230G);
+    nResult = VtStartWorker(&g_backgroundThreadID_Q230G, backgroundThread_Q230G, nullptr,
+                            g_bInside_Sign_Background_Thread_Q230G);
     if (nResult != 0) {
         VT_LOG(L, "<%ld>-pthread_create(&g_backgroundThreadID_Q230G...) failed, nResult=%d\n", nResult);
         return VTSPDART_THREAD_CREATE_FAILED;

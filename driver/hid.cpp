@@ -207,16 +207,12 @@ int IsUSBDeviceConnected_Q210_220()
         return VTSPDART_CLAIM_INTERFACE_FAILED;
     }
     g_bAbort_Q210_220 = 0;
-    // Inside before the thread runs: a shutdown right after the connect must
-    // wait for it instead of closing the handle under it.
-    g_bInside_Background_Thread = 1;
-    nResult = pthread_create(&g_backgroundThreadID_Q210_220, nullptr, backgroundThread_Q210_220, nullptr);
+    nResult = VtStartWorker(&g_backgroundThreadID_Q210_220, backgroundThread_Q210_220, nullptr,
+                            g_bInside_Background_Thread);
     if (nResult != 0) {
-        g_bInside_Background_Thread = 0;
         VT_LOG(label, "<%ld>-pthread_create() failed, nResult=%d\n", nResult);
         return VTSPDART_THREAD_CREATE_FAILED;
     }
-    pthread_detach(g_backgroundThreadID_Q210_220);  // stopped by flags, never joined
     VT_LOG(label, "<%ld>-create background thread OK, start sign on the device now...");
     return VTSPDART_SUCCESS;
 }

@@ -127,16 +127,11 @@ int TabletFamily::Connect()
         return VTSPDART_TABLET_OPEN_FAILED;
     }
     m_bAbort = 0;
-    // Raised before the thread exists, so a shutdown right after the
-    // connect cannot miss a reader that has not been scheduled yet.
-    m_bInside = 1;
-    nResult = pthread_create(&m_threadID, nullptr, reader_entry, this);
+    nResult = VtStartWorker(&m_threadID, reader_entry, this, m_bInside);
     if (nResult != 0) {
-        m_bInside = 0;
         VT_LOG(L, "<%ld>-pthread_create() failed, nResult=%d\n", nResult);
         return VTSPDART_THREAD_CREATE_FAILED;
     }
-    pthread_detach(m_threadID);
     VT_LOG(L, "<%ld>-create background thread OK...");
     return VTSPDART_SUCCESS;
 }

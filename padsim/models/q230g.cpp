@@ -35,6 +35,19 @@ bool startsWith(const Bytes& d, std::initializer_list<uint8_t> head)
             return false;
     return true;
 }
+
+// One of the pad's two USB devices.
+UsbDescription device(uint16_t productId, const char* product, const Interface& itf)
+{
+    UsbDescription d;
+    d.vendorId = PAD_USB_VENDOR_ID;
+    d.productId = productId;
+    d.bcdDevice = 0x0103;
+    d.manufacturer = "DIVuziDad";
+    d.product = product;
+    d.interfaces = {itf};
+    return d;
+}
 }  // namespace
 
 FingerprintPadModel::FingerprintPadModel()
@@ -43,31 +56,16 @@ FingerprintPadModel::FingerprintPadModel()
     features = HAS_LCD | HAS_FINGERPRINT | HID_REQUESTS;
     texts = {"PEN230-0001", "SEC230-0001", "VTQ230FL1", "PAD0000230"};
 
-    UsbDescription pen;
-    pen.vendorId = PAD_USB_VENDOR_ID;
-    pen.productId = SIGN_PAD_PRODUCT_ID;
-    pen.bcdDevice = 0x0103;
-    pen.manufacturer = "DIVuziDad";
-    pen.product = "Q230 Signature Pad";
     Interface hid;
     hid.cls = 3;
     hid.classDescriptor = {9, 0x21, 0x11, 0x01, 0, 1, 0x22, 0x30, 0};
     hid.endpoints = {{kIn, 3, 16, 1}, {kOut, 3, 64, 1}};
-    pen.interfaces = {hid};
-
-    UsbDescription reader;
-    reader.vendorId = PAD_USB_VENDOR_ID;
-    reader.productId = FP_READER_PRODUCT_ID;
-    reader.bcdDevice = 0x0103;
-    reader.manufacturer = "DIVuziDad";
-    reader.product = "Q230 Fingerprint Reader";
-    Interface vendor;
+    Interface vendor;  // the reader: no kernel driver claims it
     vendor.cls = 0xff;
     vendor.kernelDriver = "";
     vendor.endpoints = {{kIn, 2, 512, 0}, {kOut, 2, 512, 0}};
-    reader.interfaces = {vendor};
-
-    usb = {pen, reader};
+    usb = {device(SIGN_PAD_PRODUCT_ID, "Q230 Signature Pad", hid),
+           device(FP_READER_PRODUCT_ID, "Q230 Fingerprint Reader", vendor)};
     penDevice = PEN;
     penEndpoint = kIn;
 }

@@ -2,6 +2,8 @@
 // key events, fingerprint captures. Every wait has a deadline.
 #pragma once
 
+#include "families.h"
+#include "padsim.h"
 #include "vtinkdrv.h"
 
 #include <gtest/gtest.h>
@@ -109,3 +111,37 @@ inline bool eventually(const std::function<bool()>& cond, std::chrono::milliseco
     }
     return true;
 }
+
+// The process's testbed, created before the driver's first libusb_init.
+inline padsim::Bed& bed()
+{
+    static padsim::Bed b;
+    return b;
+}
+
+// A test that plugs pads: events cleared at the start; the driver closed and
+// the test's pads unplugged at the end.
+template <class Base>
+class PadTest : public Base {
+protected:
+    void SetUp() override
+    {
+        bed();
+        Events::instance().clear();
+    }
+    void TearDown() override
+    {
+        if (g_nCurrentActiveDeviceID)
+            VTSPDAPI_UnInitial();
+        for (padsim::Pad* p : m_pads)
+            p->unplug();
+    }
+    padsim::Pad& plugModel(padsim::ModelPtr model)
+    {
+        m_pads.push_back(&bed().plug(std::move(model)));
+        return *m_pads.back();
+    }
+    padsim::Pad& pad() { return *m_pads.back(); }
+
+    std::vector<padsim::Pad*> m_pads;
+};

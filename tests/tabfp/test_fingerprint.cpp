@@ -16,12 +16,6 @@ using padsim::Transfer;
 
 namespace {
 
-padsim::Bed& bed()
-{
-    static padsim::Bed b;  // before the driver's first libusb_init
-    return b;
-}
-
 const Bytes kOpen = {0x02, 0x04, 0x30, 0x31, 0x32, 0x33};
 const Bytes kClose = {0x02, 0x04, 0x33, 0x32, 0x31, 0x30};
 const Bytes kStart = {0x02, 0x04, 0x31, 0x32, 0x33, 0x34};
@@ -32,26 +26,13 @@ bool startsWith(const Bytes& d, const Bytes& head)
     return d.size() >= head.size() && std::equal(head.begin(), head.end(), d.begin());
 }
 
-class Fingerprint : public ::testing::Test {
+class Fingerprint : public PadTest<::testing::Test> {
 protected:
-    void SetUp() override
-    {
-        bed();
-        Events::instance().clear();
-    }
-    void TearDown() override
-    {
-        if (g_nCurrentActiveDeviceID)
-            VTSPDAPI_UnInitial();
-        for (padsim::Pad* p : m_pads)
-            p->unplug();
-    }
     FingerprintPadModel& plug(std::unique_ptr<FingerprintPadModel> m = std::make_unique<FingerprintPadModel>())
     {
-        m_pads.push_back(&bed().plug(std::move(m)));
+        plugModel(std::move(m));
         return model();
     }
-    padsim::Pad& pad() { return *m_pads.back(); }
     FingerprintPadModel& model() { return static_cast<FingerprintPadModel&>(pad().model()); }
     int open() { return VTSPDAPI_Initial(VTQ230F_DEVICE, Events::onPen, Events::onFinger); }
 
@@ -81,8 +62,6 @@ protected:
         ASSERT_TRUE(pad().waitForControl(
             [](const Transfer& t) { return t.kind == Transfer::Out && startsWith(t.data, kStart); }, 10s));
     }
-
-    std::vector<padsim::Pad*> m_pads;
 };
 
 // ---- connect --------------------------------------------------------------------------

@@ -14,12 +14,6 @@ using padsim::TabletModel;
 
 namespace {
 
-padsim::Bed& bed()
-{
-    static padsim::Bed b;  // before the driver's first libusb_init
-    return b;
-}
-
 struct TabletCase {
     const char* name;
     int deviceId;
@@ -36,27 +30,13 @@ const TabletCase kCases[] = {
 const PenEvent kCancel{0, 0, 0, HWET_CANCEL_KEY};
 const PenEvent kConfirm{0, 0, 0, HWET_CONFIRM_KEY};
 
-class Tablet : public ::testing::TestWithParam<TabletCase> {
+class Tablet : public PadTest<::testing::TestWithParam<TabletCase>> {
 protected:
-    void SetUp() override
-    {
-        bed();
-        Events::instance().clear();
-    }
-    void TearDown() override
-    {
-        if (g_nCurrentActiveDeviceID)
-            VTSPDAPI_UnInitial();
-        for (padsim::Pad* p : m_pads)
-            p->unplug();
-    }
     TabletModel& plug(const padsim::TabletLayout& layout = {})
     {
-        padsim::Pad& p = bed().plug(padsim::makeTablet(*GetParam().identity, layout));
-        m_pads.push_back(&p);
+        plugModel(padsim::makeTablet(*GetParam().identity, layout));
         return model();
     }
-    padsim::Pad& pad() { return *m_pads.back(); }
     TabletModel& model() { return static_cast<TabletModel&>(pad().model()); }
     int open() { return VTSPDAPI_Initial(GetParam().deviceId, Events::onPen, nullptr); }
     const TabletDeviceInfo& info() { return *TabletDeviceInfoOf(GetParam().deviceId); }
@@ -75,8 +55,6 @@ protected:
                 n++;
         return n;
     }
-
-    std::vector<padsim::Pad*> m_pads;
 };
 
 // ---- finding and opening --------------------------------------------------------
