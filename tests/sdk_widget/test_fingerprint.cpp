@@ -3,6 +3,7 @@
 // the pad receives, the merge and its placements, the placed canvas, and the
 // shutdown of the screen thread. Runs without a widget application, as the
 // service does.
+#include "procthreads.h"
 #include "q230g.h"
 #include "vtlog.h"
 #include "widgettest.h"
@@ -43,33 +44,6 @@ padsim::Bytes ExpectedScreen(const padsim::Bytes& capture)
             screen.push_back(dark ? 0x00 : 0xFF);
         }
     return screen;
-}
-
-// State letter and CPU ticks of the first thread with this name.
-bool ThreadState(const char* pszName, char& state, long& ticks)
-{
-    QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(tid + "/comm"));
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != pszName)
-            continue;
-        QFile stat(tasks.filePath(tid + "/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        state = f.value(0).isEmpty() ? '?' : f[0][0];
-        ticks = f.value(11).toLong() + f.value(12).toLong();
-        return true;
-    }
-    return false;
-}
-
-bool ThreadExists(const char* pszName)
-{
-    char state = 0;
-    long ticks = 0;
-    return ThreadState(pszName, state, ticks);
 }
 
 } // namespace

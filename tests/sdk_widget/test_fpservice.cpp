@@ -1,6 +1,7 @@
 // The fingerprint pad over the WebSocket: the service on its own thread,
 // the real SDK and driver loaded from the working directory, the Q230G
 // emulated at the USB level.
+#include "procthreads.h"
 #include "q230g.h"
 #include "websocketservice.h"
 #include "websocketthread.h"
@@ -26,17 +27,6 @@ padsim::Bytes Capture(const std::function<uint8_t(int x, int y)>& value)
 bool IsRed(QRgb c)
 {
     return qAlpha(c) == 255 && qRed(c) > 200 && qGreen(c) < 60 && qBlue(c) < 60;
-}
-
-bool ThreadExists(const char* pszName)
-{
-    QDir tasks(QStringLiteral("/proc/self/task"));
-    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(tid + "/comm"));
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == pszName)
-            return true;
-    }
-    return false;
 }
 
 // The one image of an image-event reply ("[{EventType, Image, ImageLength}]").
