@@ -45,6 +45,11 @@ conf="${XDG_CONFIG_HOME:-$HOME/.config}/vtinkhost/vtinkhost.conf"
 ws_port=$(sed -n 's/^WebSocketPort=\([0-9]\+\).*/\1/p' "$conf" 2>/dev/null | tail -1)
 ws_port=${ws_port:-6089}
 
+if others=$(pgrep -af vtinkhost); then
+  echo "run: warning: these command lines hold \"vtinkhost\", so vtinkhost will take itself for a second copy and quit:" >&2
+  echo "$others" | cut -c1-160 >&2
+fi
+
 port_file=$(mktemp)
 cd "$BUILD/bin"
 ./vtinkpad "${pad_args[@]}" --port-file "$port_file" --serve "$ROOT/web" -- ./vtinkhost &
