@@ -68,7 +68,12 @@ WebSocketService::~WebSocketService()
     // Walk a copy: deleting a socket may report its disconnect.
     const QList<QWebSocket*> clients = m_clients;
     m_clients.clear();
-    qDeleteAll(clients);
+    for (QWebSocket* pClient : clients) {
+        if (!pClient)
+            continue;
+        pClient->disconnect(this); // no slot of a half-destroyed service runs
+        delete pClient;
+    }
     if (m_pTimer) {
         m_pTimer->stop();
         delete m_pTimer;
