@@ -3,6 +3,7 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync } from 'node:fs';
+import { inflateSync } from 'node:zlib';
 
 import {
   VtInkHost, IMAGE_TYPE, parseInkData, strokesOf, inkToSvg, imageMimeType,
@@ -18,6 +19,40 @@ if (missing.length) {
 }
 
 const PNG_MAGIC = [0x89, 0x50, 0x4e, 0x47];
+
+// Opaque pixels of an 8-bit RGBA PNG (white is made transparent, so these are ink).
+function opaquePixels(b64) {
+  const png = Buffer.from(b64, 'base64');
+  const width = png.readUInt32BE(16);
+  const height = png.readUInt32BE(20);
+  assert.equal(png[24], 8, 'bit depth');
+  assert.equal(png[25], 6, 'colour type RGBA');
+  const idat = [];
+  for (let off = 8; off + 8 <= png.length;) {
+    const len = png.readUInt32BE(off);
+    if (png.toString('latin1', off + 4, off + 8) === 'IDAT') idat.push(png.subarray(off + 8, off + 8 + len));
+    off += 12 + len;
+  }
+  const raw = inflateSync(Buffer.concat(idat));
+  const stride = width * 4;
+  let prev = Buffer.alloc(stride);
+  let count = 0;
+  for (let y = 0; y < height; y++) {
+    const filter = raw[y * (stride + 1)];
+    const line = Buffer.from(raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1)));
+    for (let i = 0; i < stride; i++) {
+      const a = i >= 4 ? line[i - 4] : 0;
+      const b = prev[i];
+      const c = i >= 4 ? prev[i - 4] : 0;
+      const pa = Math.abs(b - c); const pb = Math.abs(a - c); const pc = Math.abs(a + b - 2 * c);
+      const pred = [0, a, b, (a + b) >> 1, pa <= pb && pa <= pc ? a : (pb <= pc ? b : c)][filter];
+      line[i] = (line[i] + pred) & 0xff;
+    }
+    for (let i = 3; i < stride; i += 4) if (line[i] > 0) count++;
+    prev = line;
+  }
+  return count;
+}
 
 let stack;
 let host;
@@ -153,6 +188,7 @@ describe('payloads', () => {
     assert.equal(ev.length, ev.image.length);
     assert.deepEqual([...Buffer.from(ev.image, 'base64').subarray(0, 4)], PNG_MAGIC);
     assert.ok(ev.dataUrl.startsWith('data:image/png;base64,iVBOR'));
+    assert.ok(opaquePixels(ev.image) > 1000, 'the image shows the signature');
     assert.equal(await host.getInks(), null);
     await stack.pad('/stroke', { points: [[0.5, 0.5, 0.5], [0.6, 0.55, 0.5]] });
     await waitFor('the new stroke', async () => (await host.getInks()) !== null);
@@ -208,6 +244,33 @@ describe('payloads', () => {
     assert.equal(await host.encode(IMAGE_TYPE.PNG), '');
     const empty = await host.saveDrawingImage(IMAGE_TYPE.PNG, 0, name);
     assert.deepEqual(empty, { ok: false, path: null, code: -8 });
+  });
+});
+
+describe('fingerprint pad', () => {
+  test('a finger on the Q230F reader comes back as a fingerprint image event', async () => {
+    const fp = await startStack({ models: ['q230f'] });
+    const h = new VtInkHost(fp.wsUrl, { timeout: 5000 });
+    try {
+      await h.connect(20000);
+      assert.equal(await h.initialDevice('Q230F', 600, 300), true);
+      assert.equal(await h.setDisplayedFPImageAt(600, 300, 400, 50, 104, 144), true);
+      const before = await h.getFingerPrintImage(); // the empty frame, if any
+      await fp.pad('/finger', { pattern: 3 });
+      const ev = await waitFor('the fingerprint image', () => h.getFingerPrintImage(), 20000, 100);
+      assert.notEqual(ev.image, before?.image);
+      assert.ok(opaquePixels(ev.image) > 1000, 'the image shows the finger');
+      if (before) assert.equal(opaquePixels(before.image), 0, 'the empty frame is blank');
+      assert.equal(ev.eventType, 3);
+      assert.equal(ev.kind, 'fingerprint');
+      assert.equal(ev.length, ev.image.length);
+      assert.deepEqual([...Buffer.from(ev.image, 'base64').subarray(0, 4)], PNG_MAGIC);
+      assert.equal(await h.getFingerPrintImage(), null, 'reported once per change');
+      assert.equal(await h.unInitialDevice(), true);
+    } finally {
+      h.close();
+      await fp.stop();
+    }
   });
 });
 
