@@ -154,7 +154,8 @@ int CSignCore::Base64Decode(int nImageTypeID, const char* pEncodedData, const wc
             m_pDecodedPointDataList.reset(new PointDataList);
         const size_t n = size_t(bytes.size()) / sizeof(_POINTDATA);
         m_pDecodedPointDataList->resize(n);
-        memcpy(m_pDecodedPointDataList->data(), bytes.constData(), n * sizeof(_POINTDATA));
+        if (n > 0)
+            memcpy(m_pDecodedPointDataList->data(), bytes.constData(), n * sizeof(_POINTDATA));
         nResult = ARI_SUCCESS;
     }
     VT_LOG(Label("Base64Decode").c_str(), "<%ld>-leave with nResult=%d !", nResult);
