@@ -423,6 +423,42 @@ private Q_SLOTS:
         }
     }
 
+    void tablets_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("qt410") << "qt410" << "3" << "QT410";
+        QTest::newRow("m420") << "m420" << "4" << "M420";
+    }
+    // The tablets: no pen id or screen commands, one-step keys.
+    void tablets()
+    {
+        if (!qgetenv("VT_E2E_VARIANT").isEmpty())
+            QSKIP("variant run");
+        QFETCH(QString, model);
+        QFETCH(QString, id);
+        QFETCH(QString, name);
+        padsim::Pad* pPad = m_pBed->find(model.toStdString());
+        if (!pPad)
+            pPad = &m_pBed->plug(padsim::models::byName(model.toStdString()));
+        else
+            pPad->replug();
+        QCOMPARE(call("InitialDevice", {{"id", id}, {"width", "600"}, {"height", "400"}}), QString("1"));
+        QCOMPARE(call("GetDeviceInfo", {{"type", "6"}}), name);
+        QCOMPARE(call("PenID"), QString(""));
+        QCOMPARE(call("OpenLCD"), QString("1"));
+        QCOMPARE(call("ShowDeviceInfoOnLCD", {{"show", "1"}}), QString("1"));
+        QVERIFY(!call("PadID").isEmpty());
+        pPad->stroke({{6000, 6000, 900}, {9000, 8000, 1500}});
+        QVERIFY(waitForSize(3));
+        QCOMPARE(parseArray(call("GetInks")).size(), 1);
+        pPad->touchConfirm();
+        QCOMPARE(m_pClient->next(DEADLINE_MS), QString("{\"Func\":\"GetDeviceConfirmOrCancelKeyStatus\",\"Result\":\"1\"}"));
+        QCOMPARE(call("UnInitialDevice"), QString("1"));
+        pPad->unplug();
+    }
+
     // Variant runs (a folder of their own as working directory).
     void sdkMissing()
     {
