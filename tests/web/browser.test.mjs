@@ -9,7 +9,7 @@ import { tmpdir } from 'node:os';
 import path from 'node:path';
 
 import {
-  SOURCE_DIR, missingTools, recordsOf, sample, startStack, stopAll,
+  SOURCE_DIR, missingTools, recordsOf, sample, startStack, stopAll, waitFor,
 } from './harness.mjs';
 
 const CHROMIUM = '/usr/bin/chromium';
@@ -133,4 +133,35 @@ test('sign in the demo page with the virtual pad', async () => {
   await page.getByTestId('status').filter({ hasText: 'Not open.' }).waitFor(T);
   assert.deepEqual(errors, []);
   writeFileSync(path.join(artifacts, 'demo-url.txt'), `${url}\n`);
+});
+
+test('the fingerprint pad: a finger on the reader shows in the page', async () => {
+  const fp = await startStack({ models: ['q230f'] });
+  const page = await context.newPage();
+  try {
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(e.message));
+    await page.goto(`http://localhost:${fp.controlPort}/demo/?ws=${encodeURIComponent(fp.wsUrl)}`);
+    const T = { timeout: 20000 };
+    await page.getByTestId('connection').filter({ hasText: /^connected$/ }).waitFor(T);
+    await page.getByTestId('v-finger').waitFor({ state: 'visible', ...T });
+    assert.equal(await page.getByTestId('model').inputValue(), 'Q230F', 'the page picks the plugged model');
+    await page.getByTestId('open').click();
+    await page.getByTestId('status').filter({ hasText: 'Q230F open' }).waitFor(T);
+    await page.getByTestId('v-finger').click();
+    // the reader's frame may show (empty) before the finger's image replaces it
+    const pixels = await waitFor('the finger in the page', async () => {
+      const img = page.getByTestId('fingerprint');
+      if (await img.isHidden()) return 0;
+      const n = await inkPixels(page, await img.screenshot());
+      return n > 500 && n;
+    }, 20000, 200);
+    assert.ok(pixels > 500, `the fingerprint shows ${pixels} dark pixels`);
+    await page.getByTestId('close').click();
+    await page.getByTestId('status').filter({ hasText: 'Not open.' }).waitFor(T);
+    assert.deepEqual(errors, []);
+  } finally {
+    await page.close();
+    await fp.stop();
+  }
 });

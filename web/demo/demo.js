@@ -56,6 +56,14 @@ async function pollPreview() {
       showPreview(ev.dataUrl);
       $('preview').dataset.version = String(Number($('preview').dataset.version || 0) + 1);
     }
+    if (!$('fp-row').hidden) {
+      const fp = await host.getFingerPrintImage(true);
+      if (fp) {
+        $('fingerprint').src = fp.dataUrl;
+        $('fingerprint').hidden = false;
+        $('fp-empty').hidden = true;
+      }
+    }
   } catch (e) {
     log(`preview: ${e.message}`, true);
   } finally {
@@ -95,6 +103,12 @@ async function openPad() {
       log(`${model} opened (${w}×${h})`);
       $('result-panel').hidden = true;
       showPreview(null);
+      // the fingerprint pad places the finger's image at the canvas' top right
+      const fingerprint = model === 'Q230F';
+      $('fp-row').hidden = !fingerprint;
+      $('fingerprint').hidden = true;
+      $('fp-empty').hidden = false;
+      if (fingerprint) await host.setDisplayedFPImageAt(w, h, Math.max(0, w - 114), 10, 104, 144);
       await applyPen();
       await refreshInfo();
     } else {
