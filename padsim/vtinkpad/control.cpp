@@ -310,7 +310,7 @@ HttpResponse Control::handlePad(const HttpRequest& req)
             pad.touchConfirm();
         else
             pad.touchCancel();
-        bool delivered = pad.waitUntilDelivered(std::chrono::seconds(5));
+        bool delivered = waitDelivered(pad, std::chrono::seconds(5), m_abort);
         return json(200, {{"ok", true}, {"delivered", delivered}});
     }
 
@@ -349,8 +349,8 @@ HttpResponse Control::handlePad(const HttpRequest& req)
             return fail(400, error);
         double speed = body.contains("speed") ? body["speed"].toDouble(1) : 1;
         double interval = body.contains("interval") ? body["interval"].toDouble(m_opt.intervalMs) : m_opt.intervalMs;
-        if (speed < 0 || interval < 0 || interval > 1000)
-            return fail(400, "\"speed\" must be >= 0 and \"interval\" 0 to 1000 ms");
+        if ((speed != 0 && (speed < 0.05 || speed > 100)) || interval < 0 || interval > 1000)
+            return fail(400, "\"speed\" must be 0 or 0.05 to 100, \"interval\" 0 to 1000 ms");
         std::lock_guard<std::mutex> lock(vp->inputLock);
         // A real pad only sends while a program reads it; reports queued now
         // would pop up in some later session.

@@ -154,7 +154,10 @@ DrawResult draw(padsim::Pad& pad, const PadTraits& traits, const Signature& sig,
             return;
         double at = p.t >= 0 ? p.t / speed : untimedAt;
         untimedAt = std::max(untimedAt, at) + intervalMs / speed;
-        std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t(at * 1000)));
+        // short naps, so that a stop request is seen at once
+        const auto due = start + std::chrono::microseconds(int64_t(at * 1000));
+        while (!abort && clock::now() < due)
+            std::this_thread::sleep_until(std::min(due, clock::now() + std::chrono::milliseconds(50)));
     };
     for (const InkStroke& stroke : sig.strokes) {
         uint16_t x = 0, y = 0;
@@ -182,8 +185,18 @@ DrawResult draw(padsim::Pad& pad, const PadTraits& traits, const Signature& sig,
         if (speed > 0)
             untimedAt += 4 * intervalMs / speed;  // the pen leaves the pad between strokes
     }
-    r.delivered = pad.waitUntilDelivered(std::chrono::seconds(10));
+    r.delivered = !r.aborted && waitDelivered(pad, std::chrono::seconds(10), abort);
     return r;
+}
+
+bool waitDelivered(padsim::Pad& pad, std::chrono::milliseconds timeout, const std::atomic<bool>& abort)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!abort && std::chrono::steady_clock::now() < deadline) {
+        if (pad.waitUntilDelivered(std::chrono::milliseconds(100)))
+            return true;
+    }
+    return false;
 }
 
 }  // namespace vtinkpad

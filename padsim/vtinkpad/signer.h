@@ -6,6 +6,7 @@
 
 #include <QJsonValue>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -54,5 +55,9 @@ struct DrawResult {
 // time; speed scales given times (0 = as fast as the program reads).
 DrawResult draw(padsim::Pad& pad, const PadTraits& traits, const Signature& sig, double intervalMs, double speed,
                 const std::atomic<bool>& abort);
+
+// Waits until the program has read every queued report; false on timeout
+// or when abort is set.
+bool waitDelivered(padsim::Pad& pad, std::chrono::milliseconds timeout, const std::atomic<bool>& abort);
 
 }  // namespace vtinkpad
