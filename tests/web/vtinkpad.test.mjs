@@ -7,7 +7,7 @@ import { readFileSync } from 'node:fs';
 
 import { VtInkHost } from '../../web/vtinkhost.js';
 import {
-  BIN_DIR, missingTools, nextEvent, recordsOf, sample, startStack, stopAll, waitFor,
+  BIN_DIR, exitOf, missingTools, nextEvent, recordsOf, sample, startStack, stopAll, waitFor,
 } from './harness.mjs';
 
 const missing = missingTools();
@@ -122,6 +122,27 @@ describe('with vtinkhost under vtinkpad', () => {
     const lib = await fetch(`${stack.padUrl}/vtinkhost.js`);
     assert.match(lib.headers.get('content-type'), /javascript/);
     assert.equal((await fetch(`${stack.padUrl}/demo/../../etc/passwd`)).status, 404);
+  });
+});
+
+describe('stopping in the middle of a replay', () => {
+  test('ends vtinkpad without waiting for the signature', async () => {
+    const s = await startStack();
+    const h = new VtInkHost(s.wsUrl, { timeout: 5000, reconnect: false });
+    try {
+      await h.connect(20000);
+      assert.equal(await h.initialDevice('Q210', 600, 300), true);
+      // a twentieth of the pace: over a minute for the whole signature
+      const drawing = s.pad('/replay', { name: 'anna-berg', speed: 0.05 }, { raw: true }).catch((e) => e);
+      await waitFor('the first points', async () => (await h.getSize()) > 0);
+      s.proc.kill('SIGTERM');
+      assert.equal(await exitOf(s.proc, 15000), 128 + 15);
+      const r = await drawing;
+      assert.ok(r instanceof Error || r.status === 503, `replay answered ${JSON.stringify(r.json)}`);
+    } finally {
+      h.close();
+      await s.stop();
+    }
   });
 });
 
