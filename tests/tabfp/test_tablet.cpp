@@ -117,6 +117,25 @@ TEST_P(Tablet, UnreadableDescriptionFailsTheOpenAndLeavesNothingOpen)
     }
 }
 
+TEST_P(Tablet, InterfaceHeldElsewhereFailsTheOpen)
+{
+    plug();
+    // Another program holds interface 2 (its own libusb context, its own handle).
+    libusb_context* other = nullptr;
+    ASSERT_EQ(libusb_init(&other), 0);
+    libusb_device_handle* h = libusb_open_device_with_vid_pid(other, TABLET_USB_VENDOR_ID,
+                                                              GetParam().identity->productId);
+    ASSERT_NE(h, nullptr);
+    libusb_set_auto_detach_kernel_driver(h, 1);
+    ASSERT_EQ(libusb_claim_interface(h, 2), 0);
+    EXPECT_EQ(open(), VTSPDART_TABLET_OPEN_FAILED);
+    EXPECT_EQ(VTSPDAPI_UnInitial(), VTSPDART_SUCCESS);
+    libusb_release_interface(h, 2);
+    libusb_close(h);
+    libusb_exit(other);
+    EXPECT_EQ(open(), VTSPDART_SUCCESS);
+}
+
 TEST_P(Tablet, CapacityRecordInBothCoordinateWidths)
 {
     TabletModel& m = plug();
