@@ -243,9 +243,13 @@ class Desktop:
             ["trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel", "--width", "120",
              "--heighttype", "pixel", "--height", "32", "--SetDockType", "false"],
             env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL, start_new_session=True)
+            stderr=open(os.path.join(self.tmp, "trayer.log"), "w"), start_new_session=True)
         self.procs.append(self.trayer)
-        wait_until(lambda: self._panel_line() is not None, 20, "the trayer panel window")
+
+        def panel():
+            check(self.trayer.poll() is None, "trayer ended with code %s" % self.trayer.poll())
+            return self._panel_line() is not None
+        wait_until(panel, 60, "the trayer panel window", interval=0.2)
         return time.monotonic()
 
     def _tree(self):
@@ -312,7 +316,7 @@ class Desktop:
     def xdo(self, *args):
         subprocess.run(["xdotool"] + list(args), env=self.env(), check=True)
 
-    def open_menu(self, prog, timeout=20):
+    def open_menu(self, prog, timeout=60):
         """Right-click the tray icon until the menu reports itself shown;
         returns the menu's items as the program lists them."""
         start = len(prog.traces())
@@ -322,13 +326,28 @@ class Desktop:
             # Click, then move the pointer away so that it cannot hover an item.
             self.xdo("mousemove", str(x + w // 2), str(y + h // 2), "click", "3", "mousemove", "400", "590")
             try:
-                _, m = prog.wait_trace(r"^menu shown: (.*)$", 3, start)
-                return [s.strip() for s in m.group(1).split("|")]
+                _, m = prog.wait_trace(r"^menu shown: (.*)$", 10, start)
             except TestFailure:
                 if time.monotonic() > deadline:
                     raise
+                continue
+            # Keys reach the menu once it is mapped (and has grabbed the keyboard).
+            wait_until(self._menu_mapped, timeout, "the menu window mapped")
+            return [s.strip() for s in m.group(1).split("|")]
 
-    def select_item(self, prog, text, key="Down", timeout=20):
+    def _menu_mapped(self):
+        res = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "^%s$" % PROGRAM],
+                             env=self.env(), capture_output=True, text=True)
+        for wid in res.stdout.split():
+            geo = subprocess.run(["xdotool", "getwindowgeometry", "--shell", wid], env=self.env(),
+                                 capture_output=True, text=True).stdout
+            w = re.search(r"^WIDTH=(\d+)", geo, re.M)
+            h = re.search(r"^HEIGHT=(\d+)", geo, re.M)
+            if w and h and int(w.group(1)) > 60 and int(h.group(1)) > 40:
+                return True
+        return False
+
+    def select_item(self, prog, text, key="Down", timeout=60):
         """Move the menu's keyboard selection until the program reports the
         item hovered (keys sent before the menu grabs the keyboard are lost,
         so keep pressing), then return the index of the hover trace."""
@@ -337,7 +356,7 @@ class Desktop:
         while True:
             self.xdo("key", key)
             try:
-                i, m = prog.wait_trace(r"^menu hovered: (.*)$", 1, start)
+                i, m = prog.wait_trace(r"^menu hovered: (.*)$", 5, start)
             except TestFailure:
                 check(time.monotonic() < deadline, "menu never reached item %r" % text)
                 continue

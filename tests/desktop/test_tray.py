@@ -256,30 +256,30 @@ def single_instance(d):
 
 
 class Clients:
-    """WebSocket clients whose output lines are collected per client."""
+    """WebSocket clients, each with its own queue of output lines."""
 
     def __init__(self, d, port, messages):
-        self.lines = queue.Queue()
+        self.queues = []
         self.procs = []
-        for n, msgs in enumerate(messages):
+        for msgs in messages:
             c = d.ws_client(port, *msgs)
+            q = queue.Queue()
             self.procs.append(c)
-            threading.Thread(target=lambda c=c, n=n: [self.lines.put((n, l.strip())) for l in c.stdout],
-                             daemon=True).start()
+            self.queues.append(q)
+            threading.Thread(target=lambda c=c, q=q: [q.put(l.strip()) for l in c.stdout], daemon=True).start()
 
     def expect(self, want, timeout=30):
-        """Each client's next line must match want[n] (a prefix)."""
-        seen = {}
+        """Client n's next line must start with want[n]; returns the lines."""
         deadline = time.monotonic() + timeout
-        while len(seen) < len(want):
+        got = []
+        for n, prefix in enumerate(want):
             try:
-                n, l = self.lines.get(timeout=max(0.1, deadline - time.monotonic()))
+                line = self.queues[n].get(timeout=max(0.1, deadline - time.monotonic()))
             except queue.Empty:
-                raise desk.TestFailure("clients %s gave no %r" % (sorted(set(range(len(want))) - set(seen)), want))
-            check(n not in seen, "client %d: extra line %r" % (n, l))
-            check(l.startswith(want[n]), "client %d: %r, expected %r" % (n, l, want[n]))
-            seen[n] = l
-        return seen
+                raise desk.TestFailure("client %d gave no %r" % (n, prefix))
+            check(line.startswith(prefix), "client %d: %r, expected %r" % (n, line, prefix))
+            got.append(line)
+        return got
 
     def finish(self):
         for c in self.procs:
