@@ -3,7 +3,7 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync } from 'node:fs';
-import { inflateSync } from 'node:zlib';
+import { deflateSync, inflateSync } from 'node:zlib';
 
 import {
   VtInkHost, IMAGE_TYPE, parseInkData, strokesOf, inkToSvg, imageMimeType,
@@ -52,6 +52,41 @@ function opaquePixels(b64) {
     prev = line;
   }
   return count;
+}
+
+// A 104 x 144 grey PNG with a black disc, written without an image library.
+function fingerPng() {
+  const w = 104; const h = 144;
+  const raw = Buffer.alloc((w + 1) * h);
+  for (let y = 0; y < h; y++) {
+    for (let x = 0; x < w; x++) {
+      raw[y * (w + 1) + 1 + x] = Math.hypot(x - w / 2, y - h / 2) < 48 ? 0 : 255;
+    }
+  }
+  const crcTable = Array.from({ length: 256 }, (_, n) => {
+    let c = n;
+    for (let k = 0; k < 8; k++) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+    return c >>> 0;
+  });
+  const crc = (buf) => {
+    let c = 0xffffffff;
+    for (const b of buf) c = crcTable[(c ^ b) & 0xff] ^ (c >>> 8);
+    return (c ^ 0xffffffff) >>> 0;
+  };
+  const chunk = (type, data) => {
+    const body = Buffer.concat([Buffer.from(type, 'latin1'), data]);
+    const out = Buffer.alloc(12 + data.length);
+    out.writeUInt32BE(data.length, 0);
+    body.copy(out, 4);
+    out.writeUInt32BE(crc(body), 8 + data.length);
+    return out;
+  };
+  const ihdr = Buffer.alloc(13);
+  ihdr.writeUInt32BE(w, 0);
+  ihdr.writeUInt32BE(h, 4);
+  ihdr[8] = 8; // bit depth; colour type 0: grey
+  return Buffer.concat([Buffer.from(PNG_MAGIC.concat([0x0d, 0x0a, 0x1a, 0x0a])), chunk('IHDR', ihdr),
+    chunk('IDAT', deflateSync(raw)), chunk('IEND', Buffer.alloc(0))]);
 }
 
 let stack;
@@ -256,16 +291,24 @@ describe('fingerprint pad', () => {
       assert.equal(await h.initialDevice('Q230F', 600, 300), true);
       assert.equal(await h.setDisplayedFPImageAt(600, 300, 400, 50, 104, 144), true);
       const before = await h.getFingerPrintImage(); // the empty frame, if any
-      await fp.pad('/finger', { pattern: 3 });
+      // the finger as an image file: a black disc on white
+      const res = await fetch(`${fp.padUrl}/pad/finger`, {
+        method: 'POST', headers: { 'Content-Type': 'image/png' }, body: fingerPng(),
+      });
+      assert.equal(res.status, 200, JSON.stringify(await res.clone().json()));
       const ev = await waitFor('the fingerprint image', () => h.getFingerPrintImage(), 20000, 100);
       assert.notEqual(ev.image, before?.image);
-      assert.ok(opaquePixels(ev.image) > 1000, 'the image shows the finger');
-      if (before) assert.equal(opaquePixels(before.image), 0, 'the empty frame is blank');
       assert.equal(ev.eventType, 3);
       assert.equal(ev.kind, 'fingerprint');
       assert.equal(ev.length, ev.image.length);
       assert.deepEqual([...Buffer.from(ev.image, 'base64').subarray(0, 4)], PNG_MAGIC);
+      assert.ok(opaquePixels(ev.image) > 1000, 'the image shows the finger');
+      if (before) assert.equal(opaquePixels(before.image), 0, 'the empty frame is blank');
       assert.equal(await h.getFingerPrintImage(), null, 'reported once per change');
+      const bad = await fetch(`${fp.padUrl}/pad/finger`, {
+        method: 'POST', headers: { 'Content-Type': 'image/png' }, body: 'not an image',
+      });
+      assert.equal(bad.status, 400);
       assert.equal(await h.unInitialDevice(), true);
     } finally {
       h.close();
