@@ -45,7 +45,7 @@ private:
     void complete(Urb u, int status, const Bytes* in);
     void release(Urb& u);
     void pumpLocked();
-    void dropGoneClientsLocked();
+    void dropClientsLocked(const std::function<bool(UMockdevIoctlClient*)>& gone);
     bool hasDoneFor(UMockdevIoctlClient* c) const;
     int ifaceOf(uint8_t ep) const;
     bool claimLocked(int iface, UMockdevIoctlClient* client);
@@ -68,6 +68,7 @@ private:
     std::deque<Urb> m_done;                                 // completed, waiting to be reaped
     bool m_gone = false;
     int m_quietReaps = 0;
+
 };
 
 struct PadImpl {

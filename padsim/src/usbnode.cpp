@@ -2,6 +2,7 @@
 #include "internal.h"
 
 #include <linux/usbdevice_fs.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
@@ -9,6 +10,24 @@
 #include <cstring>
 
 namespace padsim {
+
+namespace {
+
+// umockdev 0.17 notices a client's closed socket only while it waits for the
+// client's next request; a client killed in the middle of a request stays
+// "connected" for ever. So look at the socket itself: it is the second
+// field of the client's private data, right after the handler (checked).
+bool peerHungUp(UMockdevIoctlClient* c, UMockdevIoctlBase* handler)
+{
+    auto** priv = reinterpret_cast<gpointer*>(c->priv);
+    if (!priv || priv[0] != handler || !G_IS_SOCKET_CONNECTION(priv[1]))
+        return false;
+    GSocket* sock = g_socket_connection_get_socket(G_SOCKET_CONNECTION(priv[1]));
+    pollfd pfd{g_socket_get_fd(sock), POLLRDHUP, 0};
+    return poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL));
+}
+
+}  // namespace
 
 UsbNode::UsbNode(PadImpl& pad, int device, UMockdevTestbed* tb, const UsbDescription& desc, int devnum)
     : m_pad(pad), m_device(device), m_tb(tb), m_desc(desc), m_descriptors(desc.descriptors())
@@ -173,12 +192,12 @@ void UsbNode::pumpLocked()
         m_pad.cv.notify_all();
 }
 
+
 // umockdev does not tell us when a client closes its descriptor: forget the
 // reads and claims of clients that are gone, or they would swallow reports
 // and keep interfaces busy for the next open.
-void UsbNode::dropGoneClientsLocked()
+void UsbNode::dropClientsLocked(const std::function<bool(UMockdevIoctlClient*)>& gone)
 {
-    auto gone = [](UMockdevIoctlClient* c) { return !umockdev_ioctl_client_get_connected(c); };
     for (auto& kv : m_pendingIn)
         for (auto it = kv.second.begin(); it != kv.second.end();)
             if (gone(it->client)) {
@@ -220,7 +239,9 @@ gboolean UsbNode::handle(UMockdevIoctlClient* client)
 
     std::unique_lock<std::mutex> lk(m_pad.mu);
     m_pad.ioctls++;
-    dropGoneClientsLocked();
+    dropClientsLocked([this](UMockdevIoctlClient* c) {
+        return !umockdev_ioctl_client_get_connected(c) || peerHungUp(c, m_handler);
+    });
     if (!reap)
         m_quietReaps = 0;
     if (m_gone && !reap) {
@@ -281,8 +302,8 @@ gboolean UsbNode::handle(UMockdevIoctlClient* client)
             bool bound = m_kernelDriver.count(i) > 0;
             bool same = bound && m_kernelDriver[i] == dc->driver;
             if ((bound && (((dc->flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) && same) ||
-                           ((dc->flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) && !same))) ||
-                (m_claims.count(i) && m_claims[i] != client)) {
+                                  ((dc->flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) && !same))) ||
+                       (m_claims.count(i) && m_claims[i] != client)) {
                 ret = -1;
                 eno = EBUSY;
             } else {

@@ -5,6 +5,7 @@
 #include "vtinkusbids.h"
 
 #include <libusb.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -299,6 +300,28 @@ TEST(CrossProcess, ChildDrivesThePadThroughTheDriver)
     // the child does check: a wrong firmware text fails it
     pad.setPartsVersion("VTQ999");
     EXPECT_EQ(bed().run({"./drv_child", "2", "VTQ210L12", "1,2,3"}, 60s), 11);
+    unplugAll();
+}
+
+TEST(CrossProcess, AKilledClientLeavesNoClaimOrReadBehind)
+{
+    unplugAll();
+    padsim::Pad& pad = bed().plug(padsim::models::q210());
+    padsim::Child child = bed().start({"./drv_child", "2", "VTQ210L12", "1,1,1"});
+    ASSERT_TRUE(pad.waitForPendingRead(20s));
+    EXPECT_EQ(pad.claimedInterfaces(), 1);
+    child.kill(SIGKILL);
+    EXPECT_EQ(child.wait(20s), 128 + SIGKILL);
+
+    // this process now gets the interface and every report
+    Driver& drv = Driver::get();
+    Events::clear();
+    ASSERT_EQ(drv.Initial(VTQ210_DEVICE, Events::callback, nullptr), VTSPDART_SUCCESS);
+    pad.penDown(5, 6, 7);
+    auto ev = Events::waitFor(1);
+    ASSERT_EQ(ev.size(), 1u);
+    EXPECT_EQ(ev[0], (PenEvent{5, 6, 7, HWET_PEN_DOWN}));
+    EXPECT_EQ(drv.UnInitial(), VTSPDART_SUCCESS);
     unplugAll();
 }
 
