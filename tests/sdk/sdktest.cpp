@@ -24,6 +24,16 @@ FakeDriver* FakeDriver::Get()
     return &driver;
 }
 
+FakeDriver* FakeDriver::Fresh(const char* pszVersion)
+{
+    FakeDriver* d = Get();
+    if (d) {
+        d->reset();
+        d->set_version(pszVersion);
+    }
+    return d;
+}
+
 StatusRecorder& StatusRecorder::Get()
 {
     static StatusRecorder r;

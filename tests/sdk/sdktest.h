@@ -29,6 +29,8 @@ struct FakeDriver {
     int (*inject_fp)(unsigned char*, int, int);
     // Null when the working directory holds no test driver.
     static FakeDriver* Get();
+    // Get(), reset and answering with this firmware text.
+    static FakeDriver* Fresh(const char* pszVersion);
 };
 
 // Status-callback recorder: the key-action thread appends, tests wait.

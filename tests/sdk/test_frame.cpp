@@ -9,11 +9,9 @@ class Frame : public ::testing::TestWithParam<Family> {
 protected:
     void SetUp() override
     {
-        drv = FakeDriver::Get();
+        drv = FakeDriver::Fresh(VersionOf(GetParam().id));
         if (!drv)
             GTEST_SKIP() << "test driver not in the working directory";
-        drv->reset();
-        drv->set_version(VersionOf(GetParam().id));
     }
     void TearDown() override
     {

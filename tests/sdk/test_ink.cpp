@@ -15,11 +15,9 @@ class InkFormat : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        drv = FakeDriver::Get();
+        drv = FakeDriver::Fresh("VTQ220 1.0");
         if (!drv)
             GTEST_SKIP() << "test driver not in the working directory";
-        drv->reset();
-        drv->set_version("VTQ220 1.0");
         ASSERT_TRUE(VTQ220_InitialDevice(VTQ220_DEVICE, nullptr, 0, 0, 400, 200));
     }
     void TearDown() override
