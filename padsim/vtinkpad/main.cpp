@@ -166,10 +166,16 @@ int main(int argc, char** argv)
 
     // Stop signals and SIGCHLD are taken only by sigtimedwait in the main
     // thread; every helper thread starts with them blocked.
+    // They get a handler all the same: as process 1 of a container or PID
+    // namespace, vtinkpad would not even be sent a signal left at default.
     sigset_t waitSet;
     sigemptyset(&waitSet);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD})
+    struct sigaction noop {};
+    noop.sa_handler = [](int) {};
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) {
         sigaddset(&waitSet, sig);
+        sigaction(sig, &noop, nullptr);
+    }
     pthread_sigmask(SIG_BLOCK, &waitSet, nullptr);
     signal(SIGPIPE, SIG_IGN);
 

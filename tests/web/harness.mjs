@@ -153,7 +153,8 @@ function programPath(dir, realName) {
 
 /**
  * Starts vtinkhost under vtinkpad.
- * opts: {models, wsPort, realName, program (argv instead of vtinkhost), waitForService}
+ * opts: {models, wsPort, realName, program (argv instead of vtinkhost), waitForService,
+ * wrap (command that runs vtinkpad, e.g. unshare)}
  */
 export async function startStack(opts = {}) {
   const models = opts.models || ['q210'];
@@ -173,7 +174,9 @@ export async function startStack(opts = {}) {
   const portFile = path.join(dir, 'control-port');
   const args = ['--port-file', portFile, '--serve', WEB_DIR, '--interval', '2',
     ...models.flatMap((m) => ['--model', m]), '--', ...program];
-  const proc = spawn(path.join(BIN_DIR, 'vtinkpad'), args, { env, stdio: ['ignore', 'pipe', 'pipe'] });
+  const wrap = opts.wrap || [];
+  const cmd = [...wrap, path.join(BIN_DIR, 'vtinkpad'), ...args];
+  const proc = spawn(cmd[0], cmd.slice(1), { env, stdio: ['ignore', 'pipe', 'pipe'] });
   let output = '';
   proc.stdout.on('data', (d) => { output += d; });
   proc.stderr.on('data', (d) => { output += d; });
