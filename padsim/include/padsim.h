@@ -256,11 +256,13 @@ public:
     // Exit code; 128 + signal when killed; -1 on timeout (the child keeps running).
     int wait(Millis timeout);
     void kill(int signal = 9);
-    int stdinFd() const { return m_stdin; }  // -1 unless started with pipeStdin
+    int stdinFd() const { return m_stdin; }    // -1 unless started with pipeStdin
+    int stdoutFd() const { return m_stdout; }  // -1 unless started with pipeStdout
 private:
     friend class Bed;
     pid_t m_pid = -1;
     int m_stdin = -1;
+    int m_stdout = -1;
     int m_status = -1;
 };
 
@@ -286,7 +288,7 @@ public:
     // Environment a child needs: UMOCKDEV_DIR and LD_PRELOAD (preload added
     // after a sanitizer runtime already first in LD_PRELOAD).
     std::vector<std::string> childEnvironment() const;
-    Child start(const std::vector<std::string>& argv, bool pipeStdin = false);
+    Child start(const std::vector<std::string>& argv, bool pipeStdin = false, bool pipeStdout = false);
     // start + wait; exit code, 128 + signal, or -1 on timeout (child killed).
     int run(const std::vector<std::string>& argv, Millis timeout);
 

@@ -179,7 +179,7 @@ std::vector<std::string> Bed::childEnvironment() const
     return {"UMOCKDEV_DIR=" + d->root, "LD_PRELOAD=" + ld};
 }
 
-Child Bed::start(const std::vector<std::string>& argv, bool pipeStdin)
+Child Bed::start(const std::vector<std::string>& argv, bool pipeStdin, bool pipeStdout)
 {
     Child c;
     if (argv.empty())
@@ -201,25 +201,37 @@ Child Bed::start(const std::vector<std::string>& argv, bool pipeStdin)
     for (auto& s : argv)
         av.push_back(const_cast<char*>(s.c_str()));
     av.push_back(nullptr);
-    int in[2] = {-1, -1};
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
     if (pipeStdin && pipe2(in, O_CLOEXEC) != 0)
         return c;
+    if (pipeStdout && pipe2(out, O_CLOEXEC) != 0) {
+        for (int fd : in)
+            if (fd >= 0)
+                close(fd);
+        return c;
+    }
     pid_t pid = fork();
     if (pid == 0) {
         if (in[0] >= 0)
             dup2(in[0], 0);
+        if (out[1] >= 0)
+            dup2(out[1], 1);
         execvpe(av[0], av.data(), envp.data());
         _exit(127);
     }
     if (in[0] >= 0)
         close(in[0]);
+    if (out[1] >= 0)
+        close(out[1]);
     if (pid < 0) {
-        if (in[1] >= 0)
-            close(in[1]);
+        for (int fd : {in[1], out[0]})
+            if (fd >= 0)
+                close(fd);
         return c;
     }
     c.m_pid = pid;
     c.m_stdin = in[1];
+    c.m_stdout = out[0];
     return c;
 }
 
@@ -246,6 +258,7 @@ Child& Child::operator=(Child&& o) noexcept
     if (this != &o) {
         std::swap(m_pid, o.m_pid);
         std::swap(m_stdin, o.m_stdin);
+        std::swap(m_stdout, o.m_stdout);
         std::swap(m_status, o.m_status);
     }
     return *this;
@@ -253,8 +266,9 @@ Child& Child::operator=(Child&& o) noexcept
 
 Child::~Child()
 {
-    if (m_stdin >= 0)
-        close(m_stdin);
+    for (int fd : {m_stdin, m_stdout})
+        if (fd >= 0)
+            close(fd);
     if (m_pid > 0 && running()) {
         kill(SIGKILL);
         wait(Millis(5000));

@@ -1,12 +1,13 @@
 // padsim-host: plugs emulated pads, runs a program that sees them, and takes
-// simple commands on stdin while it runs.
+// simple commands on stdin (and on a loopback TCP port) while it runs.
 //
-//   padsim-host [--model NAME]... [--seed N] [-- PROGRAM ARGS...]
+//   padsim-host [--model NAME]... [--seed N] [--listen PORT] [-- PROGRAM ARGS...]
 //
 // Exit code: the program's (128 + signal when killed); without a program,
-// runs until stdin ends. Command lines (answers "padsim-host: ok ..." or
-// "padsim-host: error ..." on stdout; commands act on the selected pad, the
-// first by default):
+// runs until stdin ends. --listen 0 picks a free port and prints
+// "padsim-host: listening PORT". Command lines (answers "padsim-host: ok ..."
+// or "padsim-host: error ..." on stdout, or on the connection that asked;
+// commands act on the selected pad, the first by default):
 //   plug MODEL | select N | unplug | replug
 //   down X Y P | move X Y P | up X Y | stroke X,Y,P X,Y,P ... | confirm | cancel
 //   raw EP HEXBYTES | mask HEX|random
@@ -15,6 +16,9 @@
 //   received       (one line per control request / OUT transfer so far)
 #include "padsim.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -183,17 +187,20 @@ int main(int argc, char** argv)
 {
     std::vector<std::string> models, program;
     long seed = -1;
+    int listenPort = -1;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--model" && i + 1 < argc) {
             models.push_back(argv[++i]);
+        } else if (a == "--listen" && i + 1 < argc) {
+            listenPort = atoi(argv[++i]);
         } else if (a == "--seed" && i + 1 < argc) {
             seed = strtol(argv[++i], nullptr, 0);
         } else if (a == "--") {
             program.assign(argv + i + 1, argv + argc);
             break;
         } else {
-            fprintf(stderr, "usage: padsim-host [--model NAME]... [--seed N] [-- PROGRAM ARGS...]\n");
+            fprintf(stderr, "usage: padsim-host [--model NAME]... [--seed N] [--listen PORT] [-- PROGRAM ARGS...]\n");
             return 2;
         }
     }
@@ -230,6 +237,49 @@ int main(int argc, char** argv)
             _exit(0);
         }
     }).detach();
+    if (listenPort >= 0) {
+        int srv = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // never beyond this machine
+        addr.sin_port = htons((uint16_t)listenPort);
+        socklen_t len = sizeof addr;
+        if (srv < 0 || bind(srv, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(srv, 4) != 0 ||
+            getsockname(srv, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            fprintf(stderr, "padsim-host: cannot listen on port %d\n", listenPort);
+            return 2;
+        }
+        answer("listening " + std::to_string(ntohs(addr.sin_port)));
+        std::thread([&, srv] {  // one connection at a time, like stdin
+            for (;;) {
+                int c = accept4(srv, nullptr, nullptr, SOCK_CLOEXEC);
+                if (c < 0)
+                    continue;
+                FILE* in = fdopen(c, "r");
+                char buf[4096];
+                while (in && fgets(buf, sizeof buf, in)) {
+                    std::string line(buf);
+                    line.erase(line.find_last_not_of("\r\n") + 1);
+                    std::string a;
+                    {
+                        std::lock_guard<std::mutex> g(hostLock);
+                        if (stopped)
+                            return;
+                        a = host.run(line);
+                    }
+                    if (!a.empty()) {
+                        a = "padsim-host: " + a + "\n";
+                        if (write(c, a.data(), a.size()) < 0)
+                            break;
+                    }
+                }
+                if (in)
+                    fclose(in);
+                else
+                    close(c);
+            }
+        }).detach();
+    }
     answer("ready");
     if (!withProgram) {
         for (;;)

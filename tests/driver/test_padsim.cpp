@@ -5,7 +5,10 @@
 #include "vtinkusbids.h"
 
 #include <libusb.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -334,6 +337,29 @@ TEST(CrossProcess, HostProgramPlugsRunsAndForwardsCommands)
     const char* cmds = "waitread 20000\nstroke 100,200,300 101,201,301\n";
     ASSERT_EQ(write(host.stdinFd(), cmds, strlen(cmds)), (ssize_t)strlen(cmds));
     EXPECT_EQ(host.wait(60s), 0);
+
+    // commands over a loopback connection; the port comes on its stdout
+    padsim::Child listening = bed().start({"./padsim-host", "--model", "q210", "--listen", "0", "--", "./drv_child",
+                                           "2", "VTQ210L12", "7,8,9"},
+                                          false, true);
+    FILE* out = fdopen(dup(listening.stdoutFd()), "r");
+    ASSERT_TRUE(out);
+    int port = 0;
+    char line[256];
+    while (!port && fgets(line, sizeof line, out))  // ends at the latest when the host does
+        sscanf(line, "padsim-host: listening %d", &port);
+    fclose(out);
+    ASSERT_GT(port, 0);
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons((uint16_t)port);
+    ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const char* cmds2 = "waitread 20000\nstroke 7,8,9\n";
+    ASSERT_EQ(write(s, cmds2, strlen(cmds2)), (ssize_t)strlen(cmds2));
+    EXPECT_EQ(listening.wait(60s), 0);
+    close(s);
 
     // its exit code is the program's
     padsim::Child failing = bed().start({"./padsim-host", "--model", "q210", "--", "./drv_child", "2", "WRONG", "1,1,1"});
