@@ -2,7 +2,7 @@
 // Q210 emulated by vtinkpad.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { existsSync, readFileSync } from 'node:fs';
+import { existsSync, readFileSync, rmSync } from 'node:fs';
 import { deflateSync, inflateSync } from 'node:zlib';
 
 import {
@@ -253,6 +253,7 @@ describe('payloads', () => {
     const file = await host.decode(IMAGE_TYPE.PNG, png, name);
     assert.equal(file, `/tmp/${name}`);
     assert.deepEqual([...readFileSync(file).subarray(0, 4)], PNG_MAGIC);
+    rmSync(file);
   });
 
   test('device information, typed', async () => {
@@ -273,6 +274,7 @@ describe('payloads', () => {
     const saved = await host.saveDrawingImage(IMAGE_TYPE.PNG, 0, name);
     assert.deepEqual(saved, { ok: true, path: `/tmp/${name}`, code: 0 });
     assert.ok(existsSync(saved.path));
+    rmSync(saved.path);
     await host.clear();
     assert.equal(await host.getSize(), 0);
     assert.deepEqual(await host.getPointer(), []);
