@@ -169,7 +169,9 @@ int SignObjAdapter::GetSize()
         return 0;
     const int nInksCount = Pfn<sdkfn::GetTotalPacketsNumber>(EP_GetTotalPacketsNumber)(m_traits.nDeviceType);
     ADAPTER_LOG("GetSize", "<%ld>-after call %s(), nInksCount=%d", PfnName(EP_GetTotalPacketsNumber).c_str(), nInksCount);
-    return nInksCount;
+    // The SDK answers an empty ink store (-8) or a missing canvas (-1) with a
+    // code; callers and pages read this as a point count, so no ink is 0.
+    return nInksCount > 0 ? nInksCount : 0;
 }
 
 void SignObjAdapter::SetPenWidth(int nWidth)

@@ -511,7 +511,7 @@ export class VtInkHost extends EventTarget {
   /** Number of stored ink records (stroke ends included). */
   async getSize(opts) {
     const n = toInt(await this.request('GetSize', {}, opts), 'GetSize');
-    // an open pad without ink answers the SDK's "no data" code (-8)
+    // older services answered an empty ink store with the SDK's code (-8)
     return n < 0 ? 0 : n;
   }
 

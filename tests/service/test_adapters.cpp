@@ -186,7 +186,7 @@ private Q_SLOTS:
     {
         SignObjQ210 q210;
         QCOMPARE(q210.GetPointer(), QString("[]"));
-        QCOMPARE(q210.GetSize(), ARI_NO_DATA); // the SDK's count, unchanged
+        QCOMPARE(q210.GetSize(), 0); // the SDK's "no data" code is no ink, not a count
         m_pConfig->nPoints = 4;
         m_pConfig->nFailPacketAt = 1;
         m_pConfig->nNullTimeAt = 2;
