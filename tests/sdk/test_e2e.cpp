@@ -218,6 +218,25 @@ TEST_P(E2e, CancelThenClearSkipsThePadClearOnce)
     EXPECT_TRUE(pad->waitForControl(padsim::isSetReport(0x80), 5000ms, since).has_value());
 }
 
+TEST_P(E2e, ClearSwitchesClippingOff)
+{
+    ASSERT_TRUE(Open());
+    ASSERT_EQ(ARI_SUCCESS, sdk->SetSaveCenterImageClip(Id(), true, 5, 5));
+    auto imageSize = [&] {
+        char* text = sdk->PacketsBase64EncodeEx(Id(), EBITI_BITMAP, false);
+        const QImage image = QImage::fromData(QByteArray::fromBase64(QByteArray(text ? text : "")));
+        sdk->PacketsBase64EncodeExFree(Id(), text);
+        return image.size();
+    };
+    pad->stroke({{700, 900, 400}, {1300, 900, 420}});
+    ASSERT_TRUE(Eventually([&] { return Points() == 3; }));
+    EXPECT_LT(imageSize().width(), 600) << "clipped to the stroke";
+    ASSERT_EQ(ARI_SUCCESS, sdk->Clear(Id()));
+    pad->stroke({{700, 900, 400}, {1300, 900, 420}});
+    ASSERT_TRUE(Eventually([&] { return Points() == 3; }));
+    EXPECT_EQ(QSize(600, 300), imageSize());
+}
+
 TEST_P(E2e, ShutdownSwitchesTheScreenOff)
 {
     ASSERT_TRUE(Open());
