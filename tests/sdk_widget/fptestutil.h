@@ -1,5 +1,10 @@
-// Threads of this process by name, read from /proc.
+// Test helpers that need no SDK headers: threads of this process by name
+// (read from /proc) and emulated fingerprint captures.
 #pragma once
+
+#include "q230g.h"
+
+#include <functional>
 
 #include <QByteArray>
 #include <QDir>
@@ -33,3 +38,13 @@ inline bool ThreadExists(const char* pszName)
     return ThreadState(pszName, state, ticks);
 }
 
+
+// A 208 x 288 capture with the given byte at each pixel.
+inline padsim::Bytes Capture(const std::function<uint8_t(int x, int y)>& value)
+{
+    padsim::Bytes image(padsim::FingerprintPadModel::kImageSize);
+    for (int y = 0; y < 288; ++y)
+        for (int x = 0; x < 208; ++x)
+            image[y * 208 + x] = value(x, y);
+    return image;
+}

@@ -3,7 +3,7 @@
 // the pad receives, the merge and its placements, the placed canvas, and the
 // shutdown of the screen thread. Runs without a widget application, as the
 // service does.
-#include "procthreads.h"
+#include "fptestutil.h"
 #include "q230g.h"
 #include "vtlog.h"
 #include "widgettest.h"
@@ -18,15 +18,6 @@ using namespace vtw;
 namespace {
 
 constexpr int kW = 600, kH = 300;
-
-padsim::Bytes Capture(const std::function<uint8_t(int x, int y)>& value)
-{
-    padsim::Bytes image(FP_RAW_DATA_SIZE);
-    for (int y = 0; y < FP_IMAGE_HEIGHT; ++y)
-        for (int x = 0; x < FP_IMAGE_WIDTH; ++x)
-            image[y * FP_IMAGE_WIDTH + x] = value(x, y);
-    return image;
-}
 
 // What the pad's screen must receive for a capture: every second pixel of
 // every second row, below the mean red (F8 00), else white (FF FF).

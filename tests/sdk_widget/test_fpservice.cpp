@@ -1,7 +1,7 @@
 // The fingerprint pad over the WebSocket: the service on its own thread,
 // the real SDK and driver loaded from the working directory, the Q230G
 // emulated at the USB level.
-#include "procthreads.h"
+#include "fptestutil.h"
 #include "q230g.h"
 #include "websocketservice.h"
 #include "websocketthread.h"
@@ -14,15 +14,6 @@
 namespace {
 
 constexpr int kDeadlineMs = 30000;
-
-padsim::Bytes Capture(const std::function<uint8_t(int x, int y)>& value)
-{
-    padsim::Bytes image(padsim::FingerprintPadModel::kImageSize);
-    for (int y = 0; y < 288; ++y)
-        for (int x = 0; x < 208; ++x)
-            image[y * 208 + x] = value(x, y);
-    return image;
-}
 
 bool IsRed(QRgb c)
 {
