@@ -9,7 +9,9 @@ is private to the test (the default port can then be used safely)."""
 import base64
 import os
 import queue
+import random
 import re
+import select
 import shutil
 import signal
 import socket
@@ -211,22 +213,40 @@ class Desktop:
 
     # -- X server and tray host ------------------------------------------
     def start_x(self):
-        r, w = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "800x600x24", "-nolisten", "tcp"],
-                                     pass_fds=(w,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                     stderr=open(os.path.join(self.tmp, "xvfb.log"), "w"), start_new_session=True)
-        self.procs.append(self.xvfb)
-        os.close(w)
-        got = b""
-        deadline = time.monotonic() + 30
-        while not got.endswith(b"\n"):
-            check(time.monotonic() < deadline, "Xvfb did not report its display")
-            chunk = os.read(r, 16)
-            check(chunk, "Xvfb ended before reporting its display")
-            got += chunk
-        os.close(r)
-        self.display = ":" + got.decode().strip()
-        log("Xvfb on %s" % self.display)
+        """Xvfb on a free display in a high range (away from displays other
+        harnesses pick); it reports its number on a pipe once it accepts
+        clients."""
+        rng = random.Random(os.getpid() ^ int(time.time()))
+        for attempt in range(20):
+            n = rng.randrange(200, 900)
+            if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
+                continue
+            r, w = os.pipe()
+            xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-displayfd", str(w), "-screen", "0", "800x600x24",
+                                     "-nolisten", "tcp"],
+                                    pass_fds=(w,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=open(os.path.join(self.tmp, "xvfb.log"), "w"), start_new_session=True)
+            os.close(w)
+            got = b""
+            deadline = time.monotonic() + 30
+            while not got.endswith(b"\n") and time.monotonic() < deadline:
+                if not select.select([r], [], [], max(0.0, deadline - time.monotonic()))[0]:
+                    break
+                chunk = os.read(r, 16)  # EOF when Xvfb gives up (display taken)
+                if not chunk:
+                    break
+                got += chunk
+            os.close(r)
+            if got.endswith(b"\n") and xvfb.poll() is None:
+                self.xvfb = xvfb
+                self.procs.append(xvfb)
+                self.display = ":" + got.decode().strip()
+                log("Xvfb on %s" % self.display)
+                return
+            if xvfb.poll() is None:
+                xvfb.kill()
+            xvfb.wait(10)
+        raise TestFailure("no display for Xvfb")
 
     def env(self, **extra):
         env = dict(os.environ)
@@ -247,7 +267,9 @@ class Desktop:
         self.procs.append(self.trayer)
 
         def panel():
-            check(self.trayer.poll() is None, "trayer ended with code %s" % self.trayer.poll())
+            if self.trayer.poll() is not None:
+                with open(os.path.join(self.tmp, "trayer.log"), errors="replace") as f:
+                    raise TestFailure("trayer ended with code %s: %s" % (self.trayer.poll(), f.read().strip()))
             return self._panel_line() is not None
         wait_until(panel, 60, "the trayer panel window", interval=0.2)
         return time.monotonic()
