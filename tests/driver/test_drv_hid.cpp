@@ -298,6 +298,19 @@ TEST_F(HidConnect, AFingerprintPadBlocksTheConnectAndNothingStaysOpen)
     }
 }
 
+TEST_F(HidConnect, EveryFingerprintModelBlocksTheConnect)
+{
+    for (const std::string& name : padsim::models::withFeatures(padsim::HAS_FINGERPRINT)) {
+        SCOPED_TRACE(name);
+        padsim::Pad& fp = bed().plug(padsim::models::byName(name));
+        EXPECT_EQ(drv.Initial(VTQ210_DEVICE, Events::callback, nullptr), VTSPDART_DEVICE_NOT_FOUND);
+        for (int dev = 0; dev < (int)fp.model().usb.size(); ++dev)
+            EXPECT_EQ(fp.claimedInterfaces(dev), 0);
+        EXPECT_EQ(drv.UnInitial(), VTSPDART_SUCCESS);
+        fp.unplug();
+    }
+}
+
 TEST_F(HidConnect, InterfaceHeldElsewhereIsAClaimFailure)
 {
     padsim::Pad& pad = bed().plug(padsim::models::q210());
