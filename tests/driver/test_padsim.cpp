@@ -80,6 +80,25 @@ TEST_F(Usb, KernelDriverMustBeDetachedAndComesBackOnRelease)
     EXPECT_EQ(libusb_kernel_driver_active(h, 0), 1);
 }
 
+TEST_F(Usb, StandardRequestsAreHarmless)
+{
+    padsim::Pad& pad = bed().plug(padsim::models::q210());
+    h = open();
+    ASSERT_TRUE(h);
+    libusb_set_auto_detach_kernel_driver(h, 1);
+    ASSERT_EQ(libusb_claim_interface(h, 0), 0);
+    EXPECT_EQ(libusb_set_interface_alt_setting(h, 0, 0), 0);
+    EXPECT_EQ(libusb_clear_halt(h, 0x81), 0);
+    unsigned char status[2] = {0xff, 0xff};
+    EXPECT_EQ(libusb_control_transfer(h, 0x80, 0x00, 0, 0, status, 2, 5000), 2);  // GET_STATUS
+    EXPECT_TRUE(pad.received().empty()) << "standard requests are not the pad's commands";
+    // the pad still reads afterwards
+    pad.penDown(1, 2, 3);
+    unsigned char buf[11];
+    int n = 0;
+    EXPECT_EQ(libusb_interrupt_transfer(h, 0x81, buf, sizeof buf, &n, 5000), 0);
+}
+
 TEST_F(Usb, ClaimOfAClosedClientIsForgotten)
 {
     padsim::Pad& pad = bed().plug(padsim::models::q210());
