@@ -249,7 +249,7 @@ public:
     bool m_bPenDown = false; // reader thread only
     int m_nCanvasWidth = 0, m_nCanvasHeight = 0;
     int m_nRawOffsetX = 0, m_nRawOffsetY = 0;
-    double m_dblScaleX = 0, m_dblScaleY = 0;
+    std::atomic<double> m_dblScaleX{0}, m_dblScaleY{0}; // widgets rescale while the reader maps
     std::atomic<double> m_dblPressureToWidth{0};
     std::atomic<int> m_nPenWidth{3};
     double m_dblLastX = 0, m_dblLastY = 0; // under m_CanvasMutex
