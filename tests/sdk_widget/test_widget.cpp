@@ -179,8 +179,8 @@ private Q_SLOTS:
         QCOMPARE(canvas.size(), QSize(200, 100));
         QVERIFY(IsDark(canvas.pixel(100, 40))); // the top-left quarter stays
         QVERIFY(IsDark(canvas.pixel(199, 40)));
-        QCOMPARE(w->m_dblScaleX, 200.0 / 2360);
-        QCOMPARE(w->m_dblScaleY, 100.0 / 1430);
+        QCOMPARE(w->m_dblScaleX.load(), 200.0 / 2360);
+        QCOMPARE(w->m_dblScaleY.load(), 100.0 / 1430);
 
         // The same raw point lands at half the coordinates now.
         PadOf(kQ210).stroke({{1340, 935, 500}, {1930, 935, 500}});
@@ -209,7 +209,7 @@ private Q_SLOTS:
         QCOMPARE(w->size(), QSize(400, 200));
         QCOMPARE(CanvasOf(w), before);
         QCOMPARE(w->m_nCanvasWidth, 400);
-        QCOMPARE(w->m_dblScaleX, 400.0 / 2360);
+        QCOMPARE(w->m_dblScaleX.load(), 400.0 / 2360);
     }
 
     void resizeUnderHiddenParentStartsWhite()
@@ -225,7 +225,7 @@ private Q_SLOTS:
         QCOMPARE(canvas.size(), QSize(300, 150));
         QVERIFY(IsWhite(canvas.pixel(100, 40)));
         QCOMPARE(w->m_nCanvasWidth, 300);
-        QCOMPARE(w->m_dblScaleY, 150.0 / 1430);
+        QCOMPARE(w->m_dblScaleY.load(), 150.0 / 1430);
     }
 
     void mouseRepaintsButNeverDraws()
