@@ -391,6 +391,16 @@ class Desktop:
         self.select_item(prog, text, key)
         self.xdo("key", "Return")
 
+    def icon_colours(self):
+        """Distinct colours in the tray icon's window: a missing icon file
+        leaves trayer's plain background there."""
+        x, y, w, h = wait_until(self.tray_icon_geometry, 30, "the tray icon inside trayer")
+        shot = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "png:-"],
+                              env=self.env(), capture_output=True, check=True).stdout
+        res = subprocess.run(["convert", "png:-", "-format", "%k", "info:"], input=shot,
+                             capture_output=True, check=True)
+        return int(res.stdout.decode().strip())
+
     def screenshot(self, name):
         os.makedirs(self.artifacts, exist_ok=True)
         path = os.path.join(self.artifacts, name)

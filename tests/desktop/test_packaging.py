@@ -163,7 +163,7 @@ def installed_program_runs():
         prog = d.start_program(exe=os.path.join(INSTALL_DIR, PROGRAM), cwd=d.tmp)
         prog.wait_trace(r"^tray icon shown: ", 60)
         desk.wait_until(lambda: d.port_open(port), 30, "the installed program listening")
-        check(d.tray_icon_geometry() is not None, "installed program's icon not in the tray")
+        desk.wait_until(lambda: d.icon_colours() > 8, 30, "the installed program's icon drawn in the tray")
         d.open_menu(prog)
         d.pick(prog, "离开", key="Up")
         rc = prog.wait_exit(60)

@@ -44,10 +44,10 @@ def toggle_auto_launch(d, prog, lang, want):
     prog.wait_trace(r"^auto launch %d$" % (1 if want else 0), 20, start)
 
 
-def start_ready(d, port=None, **env):
+def start_ready(d, port=None, exe=None, cwd=None, **env):
     """Start the program and wait until its icon is shown and, when a port is
     given, until it listens."""
-    prog = d.start_program(**env)
+    prog = d.start_program(exe=exe, cwd=cwd, **env)
     prog.wait_trace(r"^tray icon shown: ", 60)
     if port is not None:
         wait_until(lambda: d.port_open(port), 30, "the service listening on %d" % port)
@@ -76,10 +76,13 @@ def defaults(d):
     else:
         port = free_port()
         write_settings(d.home, WebSocketPort=port)
-    prog = start_ready(d, port)
+    # Started by full path from another folder: the icon file and libraries
+    # are found only because the program moves into its own folder.
+    prog = start_ready(d, port, exe=os.path.join(d.bindir, desk.PROGRAM), cwd=d.tmp)
     tooltip = prog.wait_trace(r"^tray icon shown: (.*)$", 1)[1].group(1)
     check(tooltip == TEXTS[2][0], "tooltip %r" % tooltip)
-    check(d.tray_icon_geometry() is not None, "icon not embedded in the tray")
+    colours = wait_until(lambda: d.icon_colours() > 8 and d.icon_colours(), 30, "the icon drawn in the tray")
+    desk.log("tray icon shows %d colours" % colours)
 
     items = d.open_menu(prog)
     expect_menu(items, 2, checked=False)
