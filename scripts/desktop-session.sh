@@ -40,7 +40,9 @@ vt_desktop_session_start() {
     fi
     sleep 0.1
   done
-  export DISPLAY=":$(tr -d '[:space:]' <"$numfile")"
+  local num
+  num=$(tr -d '[:space:]' <"$numfile")
+  export DISPLAY=":$num"
   rm -f "$numfile"
 
   trayer --edge top --align right --widthtype pixel --width 160 --heighttype pixel --height 32 \
