@@ -46,6 +46,8 @@ private:
     void release(Urb& u);
     void pumpLocked();
     void dropClientsLocked(const std::function<bool(UMockdevIoctlClient*)>& gone);
+    void dropGoneClientsLocked();
+    bool clientGone(UMockdevIoctlClient* c) const;
     bool hasDoneFor(UMockdevIoctlClient* c) const;
     int ifaceOf(uint8_t ep) const;
     bool claimLocked(int iface, UMockdevIoctlClient* client);

@@ -123,11 +123,23 @@ size_t UsbNode::queuedLocked() const
     return n;
 }
 
+bool UsbNode::clientGone(UMockdevIoctlClient* c) const
+{
+    return !umockdev_ioctl_client_get_connected(c) || peerHungUp(c, m_handler);
+}
+
+void UsbNode::dropGoneClientsLocked()
+{
+    dropClientsLocked([this](UMockdevIoctlClient* c) { return clientGone(c); });
+}
+
 int UsbNode::claimedLocked() const
 {
+    // a closed descriptor holds nothing, even before we have dropped its claims
     int mask = 0;
     for (auto& kv : m_claims)
-        mask |= 1 << kv.first;
+        if (!clientGone(kv.second))
+            mask |= 1 << kv.first;
     return mask;
 }
 
@@ -239,9 +251,7 @@ gboolean UsbNode::handle(UMockdevIoctlClient* client)
 
     std::unique_lock<std::mutex> lk(m_pad.mu);
     m_pad.ioctls++;
-    dropClientsLocked([this](UMockdevIoctlClient* c) {
-        return !umockdev_ioctl_client_get_connected(c) || peerHungUp(c, m_handler);
-    });
+    dropGoneClientsLocked();
     if (!reap)
         m_quietReaps = 0;
     if (m_gone && !reap) {
