@@ -206,8 +206,11 @@ TEST_F(Usb, UnplugFailsThePendingReadAndReplugIsAnnounced)
     });
     ASSERT_TRUE(pad.waitForPendingRead(5s));
     {
-        std::lock_guard<std::mutex> g(m);
-        seen.clear();  // the plug's own arrival may or may not have been seen yet
+        // libusb was up before the plug: its arrival comes first
+        std::unique_lock<std::mutex> lk(m);
+        EXPECT_TRUE(cv.wait_for(lk, 5s, [&] { return !seen.empty(); }));
+        EXPECT_EQ(seen, std::vector<int>{LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED});
+        seen.clear();
     }
     pad.unplug();
     reader.join();  // the unplug must end the read
