@@ -229,7 +229,7 @@ public:
     int claimedInterfaces(int device = 0) const;  // bit mask of interfaces claimed now
     uint64_t ioctlCount() const;  // usbfs requests served so far, over all plugs (busy-loop checks)
 
-    PadImpl& impl() { return *d; }
+    PadImpl& impl() { return *d; }  // padsim's own sources only
 
 private:
     friend class Bed;
@@ -293,7 +293,7 @@ public:
     int run(const std::vector<std::string>& argv, Millis timeout);
 
     struct Impl;
-    Impl& impl() { return *d; }
+    Impl& impl() { return *d; }  // padsim's own sources only
 
 private:
     std::unique_ptr<Impl> d;
