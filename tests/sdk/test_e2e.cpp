@@ -274,8 +274,9 @@ TEST_P(E2eFirmware, Q210)
     int levels = 0;
     EXPECT_EQ(GetParam().connects ? ARI_SUCCESS : ARI_FAILED,
               sdk.getDeviceInfo(VTQ210_DEVICE, DIID_GET_PRESSURE_LEVELS, &levels));
-    if (GetParam().connects)
+    if (GetParam().connects) {
         EXPECT_EQ(GetParam().levels, levels);
+    }
     EXPECT_EQ(ARI_SUCCESS, sdk.UnInitialDevice(VTQ210_DEVICE));
     EXPECT_EQ(0, pad.claimedInterfaces());
 }

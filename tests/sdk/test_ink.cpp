@@ -163,7 +163,7 @@ TEST_F(InkFormat, PointTimeText)
     const time_t t = time_t(pt.tTime);
     struct tm local {};
     localtime_r(&t, &local);
-    char expected[32];
+    char expected[64];
     snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
              local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, int(pt.lTickCount % 1000));
     EXPECT_EQ(QString::fromLatin1(expected), s);

@@ -50,8 +50,9 @@ protected:
     void Key(int event)
     {
         ASSERT_EQ(1, drv->inject(0, 0, 0, event));
-        if (TwoStep())
+        if (TwoStep()) {
             ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_PEN_UP));
+        }
     }
     int KeyFlag()
     {
@@ -158,8 +159,9 @@ TEST_P(Pipeline, ConfirmAndCancelKeysReachTheHostOncePerTouch)
         ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_PEN_UP));
     }
     ASSERT_TRUE(StatusRecorder::Get().WaitFor(1));
-    if (!TwoStep())
+    if (!TwoStep()) {
         ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_PEN_UP)); // changes nothing on one-step models
+    }
     Key(HWET_CANCEL_KEY);
     ASSERT_TRUE(StatusRecorder::Get().WaitFor(2));
     EXPECT_EQ(0, F().GetDeviceConfirmOrCancelKeyStatus(F().id));
