@@ -42,7 +42,7 @@ fi
 
 # The page talks to the port in the user's settings (6089 unless changed).
 conf="${XDG_CONFIG_HOME:-$HOME/.config}/vtinkhost/vtinkhost.conf"
-ws_port=$(sed -n 's/^WebSocketPort=\([0-9]\+\).*/\1/p' "$conf" 2>/dev/null | tail -1)
+ws_port=$( (sed -n 's/^WebSocketPort=\([0-9]\+\).*/\1/p' "$conf" 2>/dev/null || true) | tail -1)
 ws_port=${ws_port:-6089}
 
 if others=$(pgrep -af vtinkhost); then
