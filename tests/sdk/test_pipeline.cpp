@@ -1,5 +1,6 @@
 // Pen-event pipeline of the sign objects of all five models, driven through
 // the test driver: firmware identification, strokes, keys, clear, shutdown.
+#include "../common/procthreads.h"
 #include "sdktest.h"
 
 #include <QDir>
@@ -315,24 +316,10 @@ TEST_P(Pipeline, ReaderThreadAndHostRunConcurrently)
     EXPECT_TRUE(StatusRecorder::Get().WaitFor(1));
 }
 
-// State letter and CPU ticks of the key-action thread, from /proc.
+// State letter and CPU ticks of the key-action thread.
 bool KeyThreadState(char& state, long& ticks)
 {
-    QDir tasks("/proc/self/task");
-    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile comm(tasks.filePath(tid + "/comm"));
-        if (!comm.open(QIODevice::ReadOnly) || comm.readAll().trimmed() != "vtsdk-keyaction")
-            continue;
-        QFile stat(tasks.filePath(tid + "/stat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        state = f.value(0).isEmpty() ? '?' : f[0][0];
-        ticks = f.value(11).toLong() + f.value(12).toLong(); // utime + stime
-        return true;
-    }
-    return false;
+    return ThreadState("vtsdk-keyaction", state, ticks);
 }
 
 TEST_P(Pipeline, KeyActionThreadSleepsUntilAKeyWaits)
