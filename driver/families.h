@@ -80,6 +80,14 @@ int ClearDeviceContent_M420();
 int GetDevicePadID_M420(char* pPadID, int nMaxCount);
 int GetDevicePartsVersion_M420(char* pVersion, int nMaxCount);
 
+// Ends a reader's pending read by releasing its interface and waits up to
+// 1000 ms (1 ms polls) for the reader to leave. A reader caught between its
+// abort check and its next read submits that read after the release, and the
+// submission claims the interface again; so while it stays inside, the
+// interface is claimed and released again every 50 ms, which ends that read
+// too. True when the reader left.
+bool VtReleaseAndWaitReader(libusb_device_handle* h, int nInterface, const std::atomic<unsigned char>& bInside);
+
 // Starts a family's worker thread, detached: workers are stopped through
 // their abort flag and never joined. The inside flag is raised before the
 // thread exists, so that a shutdown right after the connect waits for it.

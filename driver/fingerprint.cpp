@@ -482,8 +482,7 @@ int ShutdownUSBDevice_Q230G()
     g_bAbort_Q230G_FP = 1;
     if (g_device_handle_Q230G) {
         // Releasing ends the reader's pending read.
-        libusb_release_interface(g_device_handle_Q230G, 0);
-        if (waitForThreadExit(g_bInside_Sign_Background_Thread_Q230G, 1000))
+        if (VtReleaseAndWaitReader(g_device_handle_Q230G, 0, g_bInside_Sign_Background_Thread_Q230G))
             VT_LOG(L, "<%ld>-g_bInside_Sign_Background_Thread_Q230G == false !");
         libusb_close(g_device_handle_Q230G);
         g_device_handle_Q230G = nullptr;

@@ -224,10 +224,7 @@ int ShutdownUSBDevice_Q210_220()
     bool bReaderGone = true;
     if (g_device_handle_Q210_220) {
         // ends the reader's pending read, so that it sees the abort flag
-        libusb_release_interface(g_device_handle_Q210_220, 0);
-        for (int i = 0; i < 1000 && g_bInside_Background_Thread; ++i)
-            usleep(1000);
-        bReaderGone = !g_bInside_Background_Thread;
+        bReaderGone = VtReleaseAndWaitReader(g_device_handle_Q210_220, 0, g_bInside_Background_Thread);
         if (bReaderGone) {
             VT_LOG(label, "<%ld>-g_bInside_Background_Thread == false !");
             libusb_close(g_device_handle_Q210_220);

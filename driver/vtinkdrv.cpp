@@ -5,6 +5,7 @@
 #include "vtlog.h"
 
 #include <atomic>
+#include <unistd.h>
 
 HWSignDataCallback g_pfnHWSignDataCallback = nullptr;
 FPDataCallback g_pfnFPDataCallback = nullptr;
@@ -31,6 +32,17 @@ void VtUsbExit()
             return;
         }
     }
+}
+
+bool VtReleaseAndWaitReader(libusb_device_handle* h, int nInterface, const std::atomic<unsigned char>& bInside)
+{
+    libusb_release_interface(h, nInterface);
+    for (int i = 0; i < 1000 && bInside; ++i) {
+        if (i % 50 == 49 && libusb_claim_interface(h, nInterface) == LIBUSB_SUCCESS)
+            libusb_release_interface(h, nInterface);
+        usleep(1000);
+    }
+    return !bInside;
 }
 
 // ---- routing ----------------------------------------------------------------
