@@ -56,6 +56,7 @@ private:
     long control(UMockdevIoctlClient* client, Urb u, std::unique_lock<std::mutex>& lk);
 
     PadImpl& m_pad;
+    std::atomic<int> m_inHandler{0};  // requests being served on umockdev's worker thread
     int m_device;
     UMockdevTestbed* m_tb;
     UMockdevIoctlBase* m_handler = nullptr;

@@ -1,6 +1,7 @@
 // usbfs as libusb sees it, for one emulated USB device.
 #include "internal.h"
 
+#include <thread>
 #include <linux/usbdevice_fs.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <thread>
 
 namespace padsim {
 
@@ -80,6 +82,16 @@ UsbNode::~UsbNode()
 {
     umockdev_testbed_detach_ioctl(m_tb, m_devNode.c_str(), nullptr);
     g_signal_handlers_disconnect_by_data(m_handler, this);
+    // A request of a client that went away (a program killed in the middle of
+    // a read) may still be served on umockdev's worker thread, a throttled
+    // reap waiting on the pad's condition variable: wake it and let it finish
+    // before the state it works on goes.
+    {
+        std::lock_guard<std::mutex> g(m_pad.mu);
+        m_pad.cv.notify_all();
+    }
+    while (m_inHandler.load() > 0)
+        std::this_thread::yield();
     g_object_unref(m_handler);
     for (auto& kv : m_pendingIn)
         for (Urb& u : kv.second)
@@ -236,7 +248,11 @@ void UsbNode::dropClientsLocked(const std::function<bool(UMockdevIoctlClient*)>&
 
 gboolean UsbNode::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self)
 {
-    return static_cast<UsbNode*>(self)->handle(client);
+    auto* node = static_cast<UsbNode*>(self);
+    node->m_inHandler++;
+    const gboolean handled = node->handle(client);
+    node->m_inHandler--;
+    return handled;
 }
 
 gboolean UsbNode::handle(UMockdevIoctlClient* client)
