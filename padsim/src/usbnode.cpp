@@ -1,7 +1,6 @@
 // usbfs as libusb sees it, for one emulated USB device.
 #include "internal.h"
 
-#include <thread>
 #include <linux/usbdevice_fs.h>
 #include <poll.h>
 #include <sys/ioctl.h>

@@ -136,7 +136,7 @@ describe('stopping in the middle of a replay', () => {
       const drawing = s.pad('/replay', { name: 'anna-berg', speed: 0.05 }, { raw: true }).catch((e) => e);
       await waitFor('the first points', async () => (await h.getSize()) > 0);
       s.proc.kill('SIGTERM');
-      assert.equal(await exitOf(s.proc, 15000), 128 + 15);
+      assert.equal(await exitOf(s.proc, 15000), 128 + 15, s.output());
       const r = await drawing;
       assert.ok(r instanceof Error || r.status === 503, `replay answered ${JSON.stringify(r.json)}`);
     } finally {
@@ -198,7 +198,7 @@ describe('under its real name', () => {
       const programPid = Number(spawnSync('pgrep', ['-P', String(padPid)], { encoding: 'utf8' }).stdout);
       assert.ok(cmdline(programPid)[0].endsWith('/vtinkhost'), cmdline(programPid).join(' '));
       process.kill(padPid, 'SIGTERM');
-      assert.equal(await exitOf(s.proc, 15000), 128 + 15);
+      assert.equal(await exitOf(s.proc, 15000), 128 + 15, s.output());
     } finally {
       await s.stop();
     }
