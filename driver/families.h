@@ -4,7 +4,7 @@
 #pragma once
 
 #include "vtinkdrv.h"
-#include "vtinkusbids.h"
+#include "vtinkmodels.h"
 
 #include <libusb.h>
 #include <pthread.h>

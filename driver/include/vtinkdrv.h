@@ -18,12 +18,8 @@ extern "C" {
 
 #define VTINKDRV_API __attribute__((visibility("default")))
 
-/* Device ids (the same numbers in the SDK and the service). */
-#define VTQ210_DEVICE   2 /* Q210 HID pad */
-#define RUVU410_DEVICE  3 /* QT410 tablet */
-#define ROV420_DEVICE   4 /* M420 tablet */
-#define VTQ220_DEVICE   5 /* Q220 HID pad */
-#define VTQ230F_DEVICE  7 /* Q230F fingerprint pad (Q230G on USB) */
+/* Device ids: VTQ210_DEVICE ... VTQ230F_DEVICE. */
+#include "vtinkmodels.h"
 
 /* Pen event types of HWSignDataCallback. */
 #define HWET_PEN_DOWN     0 /* first point of a stroke */

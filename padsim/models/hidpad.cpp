@@ -1,6 +1,6 @@
 #include "hidpad.h"
 
-#include "vtinkusbids.h"
+#include "vtinkmodels.h"
 
 namespace padsim {
 

@@ -15,7 +15,7 @@
 // answered on the pen endpoint with 00 D0 00 (or E1 01 / E1 03).
 #include "q230g.h"
 
-#include "vtinkusbids.h"
+#include "vtinkmodels.h"
 
 namespace padsim {
 

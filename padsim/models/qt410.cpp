@@ -7,7 +7,7 @@
 // one release report, queued together.
 #include "qt410.h"
 
-#include "vtinkusbids.h"
+#include "vtinkmodels.h"
 
 namespace padsim {
 

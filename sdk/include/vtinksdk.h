@@ -36,12 +36,8 @@ typedef struct QWidget QWidget;
 /* Native window id (Qt's WId). */
 typedef unsigned long long VTSDK_WId;
 
-/* Device types. */
-#define VTQ210_DEVICE   2
-#define RUVU410_DEVICE  3
-#define ROV420_DEVICE   4
-#define VTQ220_DEVICE   5
-#define VTQ230F_DEVICE  7
+/* Device types: VTQ210_DEVICE ... VTQ230F_DEVICE. */
+#include "vtinkmodels.h"
 
 /* Result codes. */
 #define ARI_SUCCESS             0  /* the operation was done */

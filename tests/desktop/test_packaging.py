@@ -25,7 +25,7 @@ PAYLOAD = [PROGRAM, "libvtinksdk.so", "libvtinkdrv.so", PROGRAM + ".ico", PROGRA
 
 def header_ids():
     ids = {}
-    with open(os.path.join(SOURCE, "driver", "include", "vtinkusbids.h")) as f:
+    with open(os.path.join(SOURCE, "driver", "include", "vtinkmodels.h")) as f:
         for m in re.finditer(r"^#define\s+(\w+_ID)\s+0x([0-9a-fA-F]+)", f.read(), re.M):
             ids[m.group(1)] = "%04x" % int(m.group(2), 16)
     return ids

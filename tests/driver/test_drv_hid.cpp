@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-#include "vtinkusbids.h"
+#include "vtinkmodels.h"
 
 #include <cstring>
 #include <fstream>

@@ -2,7 +2,7 @@
 // the driver in child processes.
 #include "drvtest.h"
 
-#include "vtinkusbids.h"
+#include "vtinkmodels.h"
 
 #include <libusb.h>
 #include <arpa/inet.h>

@@ -1,0 +1,36 @@
+/* The five pad models: device ids, USB identities and names. The one place
+ * these facts live: the driver, the SDK, the service, the pad emulator and
+ * the generated udev rule all read this header. What each layer does
+ * differently per model is kept in that layer's own model table. */
+#ifndef VTINKMODELS_H
+#define VTINKMODELS_H
+
+/* Device ids: the same numbers in the WebSocket "id", the service, every SDK
+ * call and the driver. Every other value is unsupported. */
+#define VTQ210_DEVICE   2 /* Q210 HID pad */
+#define RUVU410_DEVICE  3 /* QT410 tablet */
+#define ROV420_DEVICE   4 /* M420 tablet */
+#define VTQ220_DEVICE   5 /* Q220 HID pad */
+#define VTQ230F_DEVICE  7 /* Q230F fingerprint pad (Q230G on USB) */
+
+/* USB ids. */
+/* Q210/Q220 pen pad, and both USB devices of the Q230G fingerprint pad. */
+#define PAD_USB_VENDOR_ID     0x3a5d
+/* Q210/Q220 pen device; the Q230G's pen device carries the same id. */
+#define SIGN_PAD_PRODUCT_ID   0x0210
+/* The Q230G's fingerprint reader. */
+#define FP_READER_PRODUCT_ID  0x0231
+/* QT410 and M420 tablets (any product id). */
+#define TABLET_USB_VENDOR_ID  0x3a5e
+
+/* Every model once: X(device id, model name, SDK export prefix). The model
+ * name is what pages and logs call the pad; the prefix starts the names of
+ * its SDK functions (VTQ210_InitialDevice, ...). */
+#define VTINK_FOR_EACH_MODEL(X)          \
+    X(VTQ210_DEVICE, "Q210", VTQ210_)    \
+    X(VTQ220_DEVICE, "Q220", VTQ220_)    \
+    X(VTQ230F_DEVICE, "Q230F", VTQ230F_) \
+    X(RUVU410_DEVICE, "QT410", RUVU410_) \
+    X(ROV420_DEVICE, "M420", ROV420_)
+
+#endif
