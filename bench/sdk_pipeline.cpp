@@ -5,6 +5,7 @@
 // on an image of the same size).
 //
 //   bench_sdk_pipeline [events]     (default 100000)
+#include "padsim.h"
 #include "signobj.h"
 
 #include <QGuiApplication>
@@ -31,6 +32,9 @@ struct RawPoint {
     int x, y, p;
 };
 
+// The Q210's raw writing area, as the SDK maps it.
+const padsim::WritingArea kArea = padsim::models::q210()->host.area;
+
 // A signature-like path over the Q210's raw area: a sweeping zigzag.
 std::vector<RawPoint> MakePath(int n)
 {
@@ -38,8 +42,8 @@ std::vector<RawPoint> MakePath(int n)
     v.reserve(size_t(n));
     for (int i = 0; i < n; ++i) {
         const double t = i * 0.01;
-        const int x = 160 + int(1180 + 1000 * std::sin(t * 0.7));
-        const int y = 220 + int(715 + 600 * std::sin(t * 2.3));
+        const int x = kArea.xOffset + int(kArea.xSpan / 2 + 1000 * std::sin(t * 0.7));
+        const int y = kArea.yOffset + int(kArea.ySpan / 2 + 600 * std::sin(t * 2.3));
         v.push_back({x, y, 500 + (i % 200)});
     }
     return v;
@@ -66,11 +70,11 @@ double RunBaseline(const std::vector<RawPoint>& path)
 {
     QImage image(1000, 500, QImage::Format_ARGB32);
     image.fill(Qt::white);
-    const double sx = 1000.0 / 2360, sy = 500.0 / 1430;
+    const double sx = 1000.0 / kArea.xSpan, sy = 500.0 / kArea.ySpan;
     std::vector<QPointF> pts;
     std::vector<double> widths;
     for (const RawPoint& r : path) {
-        pts.emplace_back((r.x - 160) * sx, (r.y - 220) * sy);
+        pts.emplace_back((r.x - kArea.xOffset) * sx, (r.y - kArea.yOffset) * sy);
         widths.push_back(r.p * 3 / 306.0);
     }
     const auto start = Clock::now();
