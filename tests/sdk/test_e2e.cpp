@@ -13,10 +13,9 @@
 #include <QGuiApplication>
 #include <QImage>
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
-#include <cstring>
 #include <dlfcn.h>
 #include <mutex>
 #include <thread>
@@ -150,6 +149,24 @@ bool ReleasedEverything(const padsim::Pad& pad)
 std::string ModelName(const ::testing::TestParamInfo<std::string>& info)
 {
     return info.param;
+}
+
+// The suites cover every model only if padsim emulates each one, once.
+TEST(E2eModels, EveryModelIsEmulatedOnce)
+{
+    std::vector<std::string> seen;
+#define VT_CHECK_MODEL(ID, NAME, PREFIX)                                   \
+    {                                                                      \
+        const padsim::ModelPtr m = padsim::models::byDeviceId(ID);         \
+        ASSERT_NE(nullptr, m) << NAME;                                     \
+        EXPECT_EQ(NAME, m->host.modelName());                              \
+        EXPECT_EQ(#PREFIX, m->host.sdkPrefix());                           \
+        EXPECT_GT(m->host.pressureLevels(m->host.firmware.at(0).text), 0); \
+        seen.push_back(m->name);                                           \
+    }
+    VTINK_FOR_EACH_MODEL(VT_CHECK_MODEL)
+#undef VT_CHECK_MODEL
+    EXPECT_EQ(seen, Models());
 }
 
 class E2e : public ::testing::TestWithParam<std::string> {
