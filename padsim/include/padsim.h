@@ -179,6 +179,7 @@ bool answerHidRequest(Pad& pad, const ControlRequest& setup, Bytes& data);
 
 // Each models/<name>.cpp defines padsim::models::<name>() with the line
 // "ModelPtr <name>()" at the start of a line; the build registers it for byName().
+// A model the host serves fills Model::host too; the suites then run on it.
 namespace models {
 ModelPtr q210();   // HID pad, one USB device, 11-byte masked reports on 0x81
 ModelPtr q220();
