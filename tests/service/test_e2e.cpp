@@ -187,6 +187,8 @@ private Q_SLOTS:
     }
     void cleanup()
     {
+        if (m_pPad)
+            m_pPad->setFirmware(host().firmware.front().text);
         delete m_pClient;
         delete m_pService; // closes whatever is open
         m_pClient = nullptr;
@@ -200,10 +202,23 @@ private Q_SLOTS:
         m_pBed.reset();
     }
 
-    void openCloseAndDeviceInfo_data() { addModelRows(); }
+    // Every firmware text a model's SDK accepts, with the levels it implies.
+    void openCloseAndDeviceInfo_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("firmware");
+        for (const QString& name : hostModels()) {
+            const padsim::ModelPtr model = padsim::models::byName(name.toStdString());
+            for (const padsim::Firmware& f : model->host.firmware)
+                if (f.pressureLevels > 0)
+                    QTest::addRow("%s %s", qPrintable(name), f.text.c_str()) << name << QString::fromStdString(f.text);
+        }
+    }
     void openCloseAndDeviceInfo()
     {
         padsim::Pad& pad = useRow();
+        QFETCH(QString, firmware);
+        pad.setFirmware(firmware.toStdString());
         QVERIFY(open());
         QVERIFY(keyPollRunning());
         QCOMPARE(call("GetDeviceInfo", {{"type", "1"}}), QString("true"));
@@ -218,7 +233,7 @@ private Q_SLOTS:
         QVERIFY2(isPadId(call("PadID")), qPrintable(call("PadID")));
         // only the pads that answer HID requests have a pen id
         QCOMPARE(call("PenID"), has(padsim::HID_REQUESTS) ? QString::fromStdString(pad.texts().penId) : QString(""));
-        QCOMPARE(call("VersionID"), QString::fromStdString(pad.firmware()));
+        QCOMPARE(call("VersionID"), firmware);
         QVERIFY(call("GetAboutInfo").contains("DIVuziDad SDK on Linux OS"));
         // setters answer "1", on a model without a screen too
         QCOMPARE(call("OpenLCD"), QString("1"));
