@@ -29,6 +29,8 @@ const HidPenTraits kTraitsQ230G = {
     .report = {.nSize = 16, .nMaskOffset = 12, .bStateWord = false, .bLogEventType = true,
                .label = "DecodeHIDRawPacket_Q230G()"},
     .bLogEveryRead = true,
+    .claimFailText = "<%ld>-libusb_claim_interface(g_device_handle_Q230G, 0) failed, nResult=%d, err=%s\n",
+    .startFailText = "<%ld>-pthread_create(&g_backgroundThreadID_Q230G...) failed, nResult=%d\n",
 };
 
 bool aborted(const bool* pbAbort)
@@ -360,9 +362,7 @@ int Q230GFamily::Connect()
         return VTSPDART_DEVICE_NOT_FOUND;
     }
     VT_LOG(label, "<%ld>-libusb_open_device_with_vid_pid() found Q230G DIVuziDad device !");
-    if (int nResult = m_pen.Claim(label, 0, "<%ld>-libusb_claim_interface(g_device_handle_Q230G, 0) failed, nResult=%d, err=%s\n"))
-        return nResult;
-    if (int nResult = StartPenReader(label, "<%ld>-pthread_create(&g_backgroundThreadID_Q230G...) failed, nResult=%d\n"))
+    if (int nResult = StartPen(label))
         return nResult;
     return InitialFPDevice();
 }

@@ -45,6 +45,8 @@ const HidPenTraits kTraitsQ210_220 = {
     .report = {.nSize = 11, .nMaskOffset = 9, .bStateWord = true, .bLogEventType = false,
                .label = "DecodeHIDRawPacket_Q210_220()"},
     .bLogEveryRead = false,
+    .claimFailText = "<%ld>-libusb_claim_interface() failed, nResult=%d, err=%s\n",
+    .startFailText = "<%ld>-pthread_create() failed, nResult=%d\n",
 };
 
 }  // namespace
@@ -165,9 +167,11 @@ int HidPenFamily::GetText(VtPadText text, char* pText, int nMaxCount)
 
 // ---- pen reader -----------------------------------------------------------------------
 
-int HidPenFamily::StartPenReader(const char* label, const char* failText)
+int HidPenFamily::StartPen(const char* label)
 {
-    return m_pen.Start(label, [this](WorkerRun& run) { PenReader(run); }, failText);
+    if (int nResult = m_pen.Claim(label, 0, m_traits.claimFailText))
+        return nResult;
+    return m_pen.Start(label, [this](WorkerRun& run) { PenReader(run); }, m_traits.startFailText);
 }
 
 void HidPenFamily::HandleReport(const uint8_t* pReport, int nLength, unsigned char* pbPenUp)
@@ -231,9 +235,7 @@ int HidPadFamily::Connect()
         return VTSPDART_DEVICE_NOT_FOUND;
     }
     VT_LOG(label, "<%ld>-libusb_open_device_with_vid_pid() found Q210/Q220 DIVuziDad device !");
-    if (int nResult = m_pen.Claim(label, 0, "<%ld>-libusb_claim_interface() failed, nResult=%d, err=%s\n"))
-        return nResult;
-    if (int nResult = StartPenReader(label, "<%ld>-pthread_create() failed, nResult=%d\n"))
+    if (int nResult = StartPen(label))
         return nResult;
     VT_LOG(label, "<%ld>-create background thread OK, start sign on the device now...");
     return VTSPDART_SUCCESS;

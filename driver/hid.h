@@ -31,6 +31,9 @@ struct HidPenTraits {
     const char* threadLogFile;
     HidReportFormat report;
     bool bLogEveryRead;  // the reader logs the result of every read
+    // what the connect logs when claiming interface 0 / starting the reader fails
+    const char* claimFailText;
+    const char* startFailText;
 };
 
 // The requests and the pen reader shared by both HID pen devices.
@@ -44,7 +47,8 @@ public:
 
 protected:
     ~HidPenFamily() = default;
-    int StartPenReader(const char* label, const char* failText);
+    // Claims the pen device's interface 0 and starts its reader: 0, -5 or -6.
+    int StartPen(const char* label);
     // One report of the format's size, read by the pen reader.
     virtual void HandleReport(const uint8_t* pReport, int nLength, unsigned char* pbPenUp);
 

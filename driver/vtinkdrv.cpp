@@ -19,18 +19,29 @@ namespace {
 const struct DriverModel {
     int nDeviceID;
     FamilyOps* family;
+    bool bNeedsFPCallback;
 } kDriverModels[] = {
-    {.nDeviceID = VTQ210_DEVICE, .family = &g_familyQ210_220},
-    {.nDeviceID = VTQ220_DEVICE, .family = &g_familyQ210_220},  // the same USB device as the Q210
-    {.nDeviceID = RUVU410_DEVICE, .family = &g_familyQT410},
-    {.nDeviceID = ROV420_DEVICE, .family = &g_familyM420},
-    {.nDeviceID = VTQ230F_DEVICE, .family = &g_familyQ230G},  // the Q230G on USB
+    {.nDeviceID = VTQ210_DEVICE, .family = &g_familyQ210_220, .bNeedsFPCallback = false},
+    // the same USB device as the Q210; only the SDK tells them apart
+    {.nDeviceID = VTQ220_DEVICE, .family = &g_familyQ210_220, .bNeedsFPCallback = false},
+    {.nDeviceID = RUVU410_DEVICE, .family = &g_familyQT410, .bNeedsFPCallback = false},
+    {.nDeviceID = ROV420_DEVICE, .family = &g_familyM420, .bNeedsFPCallback = false},
+    // the Q230G on USB, the one model that delivers fingerprints
+    {.nDeviceID = VTQ230F_DEVICE, .family = &g_familyQ230G, .bNeedsFPCallback = true},
 };
 
 #define VT_COUNT_MODEL(id, name, prefix) +1
 static_assert(sizeof kDriverModels / sizeof kDriverModels[0] == 0 VTINK_FOR_EACH_MODEL(VT_COUNT_MODEL),
               "every model has a family");
 #undef VT_COUNT_MODEL
+
+const DriverModel* ModelOf(int nDeviceID)
+{
+    for (const DriverModel& m : kDriverModels)
+        if (m.nDeviceID == nDeviceID)
+            return &m;
+    return nullptr;
+}
 
 FamilyOps* ActiveFamily()
 {
@@ -59,10 +70,8 @@ int GetText(const char* label, const char* argName, VtPadText text, char* pText,
 
 FamilyOps* VtFamilyOf(int nDeviceID)
 {
-    for (const DriverModel& m : kDriverModels)
-        if (m.nDeviceID == nDeviceID)
-            return m.family;
-    return nullptr;
+    const DriverModel* model = ModelOf(nDeviceID);
+    return model ? model->family : nullptr;
 }
 
 // ---- exported interface ---------------------------------------------------------
@@ -80,18 +89,19 @@ VTINKDRV_API int VTSPDAPI_Initial(int nDeviceID, HWSignDataCallback pfnHWSignDat
     const char* label = "VTSPDAPI_Initial()";
     VT_LOG(label, "<%ld>-Enter, nDeviceID=%d, pfnHWSignDataCallback=%lx", nDeviceID,
            (unsigned long)(uintptr_t)pfnHWSignDataCallback);
-    bool bSupportedDeviceID = IsTheDeviceIDSupported(nDeviceID);
+    const DriverModel* model = ModelOf(nDeviceID);
+    bool bSupportedDeviceID = model != nullptr;
     if (!bSupportedDeviceID || !pfnHWSignDataCallback) {
         VT_LOG(label, "<%ld>-(bSupportedDeviceID == false) || (pfnHWSignDataCallback == NULL) !");
         return VTSPDART_INVALID_PARAMETERS;
     }
-    if (nDeviceID == VTQ230F_DEVICE && !pfnFPDataCallback) {
+    if (model->bNeedsFPCallback && !pfnFPDataCallback) {
         VT_LOG(label, "<%ld>-(nDeviceID == VTQ230F_DEVICE) && (pfnFPDataCallback == NULL) !");
         return VTSPDART_INVALID_PARAMETERS;
     }
     // Set before opening: a failed connect is still cleaned up by UnInitial.
     g_nCurrentActiveDeviceID = nDeviceID;
-    int nResult = VtFamilyOf(nDeviceID)->Connect();
+    int nResult = model->family->Connect();
     if (nResult == VTSPDART_SUCCESS) {
         __atomic_store_n(&g_pfnFPDataCallback, pfnFPDataCallback, __ATOMIC_RELEASE);
         __atomic_store_n(&g_pfnHWSignDataCallback, pfnHWSignDataCallback, __ATOMIC_RELEASE);
