@@ -4,13 +4,12 @@
 
 #include <unistd.h>
 
-#include <cstring>
-
 namespace {
 
 const uint8_t kPenEndpointIn = 0x81;
 
-// The pad's commands: byte 1 of the SET_REPORT 2 data, for bOn true and false.
+// The pad's commands, in VtPadCommand order: byte 1 of the SET_REPORT 2 data,
+// for bOn true and false.
 const struct HidCommand {
     const char* name;
     uint8_t on, off;
@@ -21,7 +20,7 @@ const struct HidCommand {
     {.name = "SetDevicePenStyle", .on = 0x00, .off = 0x04},  // on: reports with pressure
 };
 
-// The identification texts: GET_REPORT feature reports.
+// The identification texts, in VtPadText order: GET_REPORT feature reports.
 const struct HidText {
     const char* name;
     uint8_t reportId;
