@@ -47,8 +47,16 @@ bool UsbWorker::Running() const
 
 bool UsbWorker::Open(uint16_t vendorId, uint16_t productId)
 {
-    m_h = libusb_open_device_with_vid_pid(nullptr, vendorId, productId);
+    Adopt(libusb_open_device_with_vid_pid(nullptr, vendorId, productId));
     return m_h != nullptr;
+}
+
+void UsbWorker::Adopt(libusb_device_handle* h)
+{
+    // A new device session: a worker left behind by the last one keeps its
+    // run to itself and no longer counts as ours.
+    m_run.reset();
+    m_h = h;
 }
 
 int UsbWorker::Claim(const char* label, int nInterface, const char* failText)
@@ -134,8 +142,6 @@ bool UsbWorker::Close(const char* label)
         else
             VT_LOG(label, "<%ld>-reader still inside after 1000 ms, handle left open !");
     }
-    // A late worker keeps its run to itself; the next connect starts afresh.
     m_h = nullptr;
-    m_run.reset();
     return bLeft;
 }

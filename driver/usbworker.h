@@ -53,13 +53,13 @@ public:
 
     libusb_device_handle* Handle() const { return m_h; }
     VtLogWriter& Log() { return m_log; }  // the worker's thread log
-    bool Running() const;                 // the current worker is inside
+    bool Running() const;                 // the worker of this device session is inside
 
     // ---- connect steps
     // libusb_open_device_with_vid_pid; false when no such device is attached.
     bool Open(uint16_t vendorId, uint16_t productId);
     // A handle the family opened itself (the tablets' search).
-    void Adopt(libusb_device_handle* h) { m_h = h; }
+    void Adopt(libusb_device_handle* h);
     // Automatic kernel-driver detach, then claim nInterface. 0, or logs
     // failText (nResult, err) under label and returns VTSPDART_CLAIM_INTERFACE_FAILED.
     int Claim(const char* label, int nInterface, const char* failText);

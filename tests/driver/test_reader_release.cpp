@@ -125,6 +125,7 @@ TEST(ReaderRelease, AWorkerThatStaysInsideKeepsItsHandleAndItsAbortFlag)
     EXPECT_FALSE(worker.Stop("test", nullptr, 0)) << "the worker left";
     EXPECT_FALSE(worker.Close("test")) << "closed under a running worker: the family would also exit libusb";
     EXPECT_EQ(worker.Handle(), nullptr);
+    EXPECT_TRUE(worker.Running());
 
     // The next connect starts a new run on the same worker, which must not
     // clear the late worker's abort flag.
