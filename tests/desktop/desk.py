@@ -24,6 +24,9 @@ import time
 SKIP = 77
 PROGRAM = "vtink" + "host"  # spelt apart: see ws_client_main
 TRACE = "vt-test: "
+# Qt's warnings for GUI objects, timers or notifiers used from the wrong thread
+# (undefined behaviour, and printed into the user's terminal).
+QT_THREAD_WARNING = re.compile(r"in a different thread|from another thread|outside the GUI thread")
 
 
 class TestFailure(Exception):
@@ -144,7 +147,13 @@ class Program:
         except subprocess.TimeoutExpired:
             raise TestFailure("program still running after %.0f s; output:\n%s" % (timeout, self.output()))
         self.reader.join(5)
+        self.check_thread_warnings()
         return rc
+
+    def check_thread_warnings(self):
+        with self.cond:
+            bad = [l for _, l in self.lines if QT_THREAD_WARNING.search(l)]
+        check(not bad, "Qt thread warnings on stderr: %r" % bad)
 
     def kill(self):
         if self.proc.poll() is None:
