@@ -165,9 +165,10 @@ class Program:
 
 
 class Desktop:
-    def __init__(self, isolate=True, bindir=None):
+    def __init__(self, isolate=True, bindir=None, padhost_dir=None):
         require_tools("Xvfb", "trayer", "xdotool", "xwininfo", "pgrep")
         self.bindir = bindir or os.getcwd()
+        self.padhost_dir = padhost_dir or self.bindir
         check(os.access(os.path.join(self.bindir, PROGRAM), os.X_OK),
               "run from the folder holding the program (build/bin)")
         self.tmp = tempfile.mkdtemp(prefix="vtdesk-")
@@ -324,7 +325,7 @@ class Desktop:
         argv = self.ns_prefix(cwd=cwd) + [exe]
         if pad_model:
             env["VT_PADHOST_EXE"] = exe
-            argv = [os.path.join(self.bindir, "desk_padhost"), pad_model, "--"] + argv[:-1] + ["@PROGRAM@"]
+            argv = [os.path.join(self.padhost_dir, "desk_padhost"), pad_model, "--"] + argv[:-1] + ["@PROGRAM@"]
         prog = Program(argv, self.env(**env), cwd)
         self.programs.append(prog)
         return prog
