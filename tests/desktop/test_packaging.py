@@ -34,10 +34,11 @@ PAYLOAD = [PROGRAM, "libvtinksdk.so", "libvtinkdrv.so", PROGRAM + ".ico"]
 # Everything else the installation holds.
 FILES = [LINK, RULE, ICON, DOC_DIR + "/copyright", DOC_DIR + "/changelog.gz",
          "/usr/share/man/man1/%s.1.gz" % PROGRAM, "/usr/share/metainfo/com.vantor.%s.metainfo.xml" % PROGRAM] + ENTRIES
-# Trees whose file list a package install may change; dpkg's and apt's own
-# records are left out.
+# Trees whose file list a package install may change; left out: dpkg's and
+# apt's own records, and the X servers' short-lived compiled keymaps (any
+# Xvfb started meanwhile writes one).
 SYSTEM_TREES = ["/usr", "/etc", "/opt", "/srv", "/var/lib"]
-SYSTEM_SKIP = {"/var/lib/dpkg", "/var/lib/apt"}
+SYSTEM_SKIP = {"/var/lib/dpkg", "/var/lib/apt", "/var/lib/xkb"}
 
 
 def header_ids():
