@@ -170,6 +170,7 @@ def deb():
             print("%s missing" % tool)
             raise SystemExit(SKIP)
     # A package removed without purge (dpkg -r) left only dpkg's record: fine.
+    desk.require_tools("Xvfb", "trayer", "xdotool", "xwininfo", "import", "convert")  # before installing anything
     if dpkg_status() not in NOT_INSTALLED or os.path.lexists(PROGRAM_DIR) or os.path.lexists(LINK):
         print("%s already installed on this machine; leaving it alone" % PROGRAM)
         raise SystemExit(SKIP)
