@@ -69,33 +69,35 @@ QString SetDisplayedFPImageAt(const RequestCall& c)
 }
 QString GetFingerPrintImage(const RequestCall& c) { return c.pPad->GetFingerPrintImage(c.Int(0) == 1); }
 
-// Setters answer "1" whether or not a pad is open.
+// One row per function, in the order names are compared. Setters answer
+// "1" whether or not a pad is open; a null reply without a pad means the
+// handler runs either way.
 const RequestRow ROWS[] = {
-    // Func                  members read                                                         reply without a pad  handler
-    {"InitialDevice",         {"id", "width", "height"},                                           nullptr, InitialDevice, true},
-    {"UnInitialDevice",       {"id"}, /* read and ignored */                                       nullptr, UnInitialDevice},
-    {"GetAboutInfo",          {},                                                                  "",   GetAboutInfo},
-    {"Clear",                 {},                                                                  "1",  Clear},
-    {"SetPenColor",           {"r", "g", "b"},                                                     "1",  SetPenColor},
-    {"SetPenWidth",           {"width"},                                                           "1",  SetPenWidth},
-    {"SetPenStyle",           {"style"},                                                           "1",  SetPenStyle},
-    {"SaveDrawingImage",      {"type", "dpi", "path"},                                             "",   SaveDrawingImage},
-    {"GetSize",               {},                                                                  "0",  GetSize},
-    {"GetPointer",            {},                                                                  "[]", GetPointer},
-    {"SetClip",               {"width", "height"},                                                 "1",  SetClip},
-    {"PadID",                 {},                                                                  "",   PadID},
-    {"PenID",                 {},                                                                  "",   PenID},
-    {"VersionID",             {},                                                                  "",   VersionID},
-    {"ShowDeviceInfoOnLCD",   {"show"},                                                            "1",  ShowDeviceInfoOnLCD},
-    {"OpenLCD",               {},                                                                  "1",  OpenLCD},
-    {"CloseLCD",              {},                                                                  "1",  CloseLCD},
-    {"GetDeviceInfo",         {"type"},                                                            "",   GetDeviceInfo},
-    {"Encode",                {"type"},                                                            "",   Encode},
-    {"Decode",                {"type", "data", "path"}, /* "path" not for ink */                   "",   Decode},
-    {"GetDecodeFilePath",     {},                                                                  "",   GetDecodeFilePath},
-    {"GetInks",               {},                                                                  "",   GetInks},
-    {"SetDisplayedFPImageAt", {"canvaswidth", "canvasheight", "left", "top", "width", "height"},   "1",  SetDisplayedFPImageAt},
-    {"GetFingerPrintImage",   {"fpimageonly"},                                                     "",   GetFingerPrintImage},
+    // Func                    members read                                                        no pad    handler
+    {"InitialDevice",          {"id", "width", "height"},                                          nullptr,  InitialDevice, true}, // refused while a pad is open
+    {"UnInitialDevice",        {"id"},                                                             nullptr,  UnInitialDevice}, // "id" is ignored
+    {"GetAboutInfo",           {},                                                                 "",       GetAboutInfo},
+    {"Clear",                  {},                                                                 "1",      Clear},
+    {"SetPenColor",            {"r", "g", "b"},                                                    "1",      SetPenColor},
+    {"SetPenWidth",            {"width"},                                                          "1",      SetPenWidth},
+    {"SetPenStyle",            {"style"},                                                          "1",      SetPenStyle},
+    {"SaveDrawingImage",       {"type", "dpi", "path"},                                            "",       SaveDrawingImage},
+    {"GetSize",                {},                                                                 "0",      GetSize},
+    {"GetPointer",             {},                                                                 "[]",     GetPointer},
+    {"SetClip",                {"width", "height"},                                                "1",      SetClip},
+    {"PadID",                  {},                                                                 "",       PadID},
+    {"PenID",                  {},                                                                 "",       PenID},
+    {"VersionID",              {},                                                                 "",       VersionID},
+    {"ShowDeviceInfoOnLCD",    {"show"},                                                           "1",      ShowDeviceInfoOnLCD},
+    {"OpenLCD",                {},                                                                 "1",      OpenLCD},
+    {"CloseLCD",               {},                                                                 "1",      CloseLCD},
+    {"GetDeviceInfo",          {"type"},                                                           "",       GetDeviceInfo},
+    {"Encode",                 {"type"},                                                           "",       Encode},
+    {"Decode",                 {"type", "data", "path"},                                           "",       Decode}, // no "path" for ink
+    {"GetDecodeFilePath",      {},                                                                 "",       GetDecodeFilePath},
+    {"GetInks",                {},                                                                 "",       GetInks},
+    {"SetDisplayedFPImageAt",  {"canvaswidth", "canvasheight", "left", "top", "width", "height"},  "1",      SetDisplayedFPImageAt},
+    {"GetFingerPrintImage",    {"fpimageonly"},                                                    "",       GetFingerPrintImage},
 };
 
 QString ReplyWithoutPad(const RequestCall& c)

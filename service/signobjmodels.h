@@ -132,6 +132,8 @@ private:
     // reported once per change of *pLast.
     QString ReportImage(SdkEntryPoint produce, SdkEntryPoint release, int nImageType, int nFlag, bool bUseFlag,
                         const char* pszEventType, QString* pLast, const char* pszOperation);
+    // A copy of a text the SDK handed out, which goes back to its release function.
+    QString TakeText(char* pszData, SdkEntryPoint release);
     // SaveDrawingImage with the path as given; returns the SDK's code.
     int SaveDrawingImageTo(int nType, int nDPI, const QString& strFullPath, const char* pszOperation);
 
