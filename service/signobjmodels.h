@@ -114,6 +114,8 @@ public:
     bool IsResolved(SdkEntryPoint ep) const { return m_pfn[ep] != nullptr; }
     // "m_pfn_VTQ210_SetPenWidth"
     std::string PfnName(SdkEntryPoint ep) const;
+    // Lets a benchmark have an unchanged image reported again.
+    void ForgetReportedImages() { m_strLastImageBase64Content.clear(); m_strLastFPImageBase64Content.clear(); }
 
 private:
     SignObjAdapter(const SignObjAdapter&) = delete;
