@@ -137,7 +137,7 @@ private Q_SLOTS:
         if (!qgetenv("VT_E2E_VARIANT").isEmpty())
             QSKIP("variant run");
         QVERIFY(openQ210());
-        QVERIFY(m_pService->m_pTimer->isActive());
+        QCOMPARE(m_pService->status().nKeyPollMs, 20);
         QCOMPARE(call("GetDeviceInfo", {{"type", "1"}}), QString("true"));
         QCOMPARE(call("GetDeviceInfo", {{"type", "2"}}), QString("0,2360"));
         QCOMPARE(call("GetDeviceInfo", {{"type", "3"}}), QString("0,1430"));
@@ -153,7 +153,7 @@ private Q_SLOTS:
         QVERIFY(call("GetAboutInfo").contains("DIVuziDad SDK on Linux OS"));
         QCOMPARE(call("OpenLCD"), QString("1"));
         QCOMPARE(call("UnInitialDevice"), QString("1"));
-        QVERIFY(!m_pService->m_pTimer->isActive());
+        QCOMPARE(m_pService->status().nKeyPollMs, 0);
         QCOMPARE(call("GetDeviceInfo", {{"type", "6"}}), QString(""));
 
         // The Q220 on its own pad.
@@ -178,7 +178,7 @@ private Q_SLOTS:
             m_pQ220 = &m_pBed->plug(padsim::models::q220());
         else
             m_pQ220->replug();
-        SignObjManager& mgr = *m_pService->m_pSignObjMgr;
+        SignObjManager& mgr = *m_pService->signObjManager();
         QVERIFY(mgr.InitialDevice(5, 600, 300));
         QCOMPARE(mgr.GetDeviceInfo(6), QString("Q220"));
         m_pQ220->unplug();
@@ -196,11 +196,11 @@ private Q_SLOTS:
             QSKIP("variant run");
         m_pQ210->unplug();
         QCOMPARE(call("InitialDevice", {{"id", "2"}, {"width", "400"}, {"height", "200"}}), QString("0"));
-        QVERIFY(!m_pService->m_bStartTimer);
+        QVERIFY(!m_pService->status().bStartTimer);
         QCOMPARE(call("GetSize"), QString("0")); // the held adapter answers: no canvas in the SDK
         m_pQ210->replug();
         QCOMPARE(call("InitialDevice", {{"id", "2"}, {"width", "400"}, {"height", "200"}}), QString("1"));
-        QVERIFY(m_pService->m_bStartTimer);
+        QVERIFY(m_pService->status().bStartTimer);
     }
 
     void signatureInkAndImages()
@@ -240,8 +240,8 @@ private Q_SLOTS:
         QCOMPARE(image.size(), QSize(CANVAS_W, CANVAS_H));
         QCOMPARE(call("GetInks"), QString(""));
         // No request name: through the manager (same thread as the service).
-        QCOMPARE(parseArray(m_pService->m_pSignObjMgr->GetOpaqueInks()).size(), 1);
-        QCOMPARE(m_pService->m_pSignObjMgr->GetOpaqueInks(), QString(""));
+        QCOMPARE(parseArray(m_pService->signObjManager()->GetOpaqueInks()).size(), 1);
+        QCOMPARE(m_pService->signObjManager()->GetOpaqueInks(), QString(""));
         QCOMPARE(parseArray(call("GetInks")).size(), 1);
         QCOMPARE(call("GetInks"), QString(""));
 
@@ -349,7 +349,7 @@ private Q_SLOTS:
         if (!qgetenv("VT_E2E_VARIANT").isEmpty())
             QSKIP("variant run");
         QVERIFY(openQ210());
-        SignObjManager& mgr = *m_pService->m_pSignObjMgr;
+        SignObjManager& mgr = *m_pService->signObjManager();
         const QString plain("/tmp/DOdAvivARA.png");
         const QString composed("/tmp/DOdAvivARA_dt_name.png");
         QCOMPARE(mgr.WPSSignConfirmed(false, ""), QString("-8"));
@@ -414,7 +414,7 @@ private Q_SLOTS:
             file.close();
             QFile::remove(fixed);
             QVERIFY(QFile::link(victim, fixed));
-            QCOMPARE(m_pService->m_pSignObjMgr->WPSSignConfirmed(true, "N"), QString("/tmp/DOdAvivARA_dt_name.png"));
+            QCOMPARE(m_pService->signObjManager()->WPSSignConfirmed(true, "N"), QString("/tmp/DOdAvivARA_dt_name.png"));
             QFile check(victim);
             QVERIFY(check.open(QIODevice::ReadOnly));
             QCOMPARE(check.readAll(), QByteArray("keep me"));
