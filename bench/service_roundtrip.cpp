@@ -18,6 +18,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLibrary>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -109,9 +110,9 @@ int main(int argc, char** argv)
     pad.stroke(points);
     QElapsedTimer wait;
     wait.start();
-    while (service.m_pSignObjMgr->GetSize() != 2000) {
+    while (service.signObjManager()->GetSize() != 2000) {
         if (wait.elapsed() > 120000) {
-            fprintf(stderr, "points did not arrive: %d\n", service.m_pSignObjMgr->GetSize());
+            fprintf(stderr, "points did not arrive: %d\n", service.signObjManager()->GetSize());
             return 1;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -144,22 +145,24 @@ int main(int argc, char** argv)
     // GetPointer with 2,000 points against building the reply in-process.
     const QString getPointer = request("GetPointer");
     const double dblPointerLocal = medianUs(50, [&] {
-        QJsonObject reply{{"Func", "GetPointer"}, {"Result", service.m_pSignObjMgr->GetPointer()}};
+        QJsonObject reply{{"Func", "GetPointer"}, {"Result", service.signObjManager()->GetPointer()}};
         QJsonDocument(reply).toJson(QJsonDocument::Compact);
     });
     const double dblPointer = medianUs(50, [&] { client.roundTrip(getPointer); });
     if (qEnvironmentVariableIsSet("VT_BENCH_DETAIL")) {
-        auto* pA = dynamic_cast<SignObjAdapter*>(service.m_pSignObjMgr->m_pCurrentActiveSignObj);
-        using GP = int (*)(int, _PACKETS*);
-        using GT = char* (*)(int, int);
-        using FT = void (*)(int, char*);
+        SignObjInterface* pA = service.signObjManager()->CurrentSignObj();
+        // The SDK the adapter loaded, reached by name as the adapter does.
+        QLibrary sdk(QStringLiteral("./libvtinksdk.so"));
+        sdk.load();
+        const auto getPackets = reinterpret_cast<decltype(&VTQ210_getPackets)>(sdk.resolve("VTQ210_getPackets"));
+        const auto getTime = reinterpret_cast<decltype(&VTQ210_GetInkPointTime)>(sdk.resolve("VTQ210_GetInkPointTime"));
+        const auto freeTime = reinterpret_cast<decltype(&VTQ210_FreeInkPointTime)>(sdk.resolve("VTQ210_FreeInkPointTime"));
         const double dblSdk = medianUs(20, [&] {
             for (int i = 0; i < 2000; ++i) {
                 _PACKETS p{};
                 p.nIndex = i;
-                reinterpret_cast<GP>(pA->m_pfn[EP_getPackets])(2, &p);
-                char* t = reinterpret_cast<GT>(pA->m_pfn[EP_GetInkPointTime])(2, i);
-                reinterpret_cast<FT>(pA->m_pfn[EP_FreeInkPointTime])(2, t);
+                getPackets(2, &p);
+                freeTime(2, getTime(2, i));
             }
         });
         const QString text = pA->GetPointer();
@@ -185,7 +188,7 @@ int main(int argc, char** argv)
 
     // GetInks against PNG + Base64 of the same canvas. The last-image rule
     // would answer "" to a repeat, so it is reset before each request.
-    auto* pAdapter = dynamic_cast<SignObjAdapter*>(service.m_pSignObjMgr->m_pCurrentActiveSignObj);
+    auto* pAdapter = dynamic_cast<SignObjAdapter*>(service.signObjManager()->CurrentSignObj());
     const QString getInks = request("GetInks");
     const QJsonArray first = QJsonDocument::fromJson(
         QJsonDocument::fromJson(client.roundTrip(getInks).toUtf8()).object()["Result"].toString().toUtf8()).array();
@@ -203,7 +206,7 @@ int main(int argc, char** argv)
         bytes.toBase64();
     });
     const double dblInks = medianUs(30, [&] {
-        pAdapter->m_strLastImageBase64Content.clear();
+        pAdapter->ForgetReportedImages();
         client.roundTrip(getInks);
     });
     nMissed += report("GetInks round trip (800x400)", dblInks, dblPngLocal, 1.3, 0);

@@ -1,8 +1,7 @@
 // QT410/M420 tablet family: one implementation, the M420 differing only in
 // the traits below. Pen and hot-key data arrive on interface 2's vendor
 // endpoints once the tablet is switched into its self-defined modes.
-#include "tablet_internal.h"
-#include "vtlog.h"
+#include "tablet.h"
 
 #include <chrono>
 #include <cstdio>
@@ -17,21 +16,25 @@ namespace {
 
 const TabletTraits kTraitsQT410 = {
     .model = "QT410",
-    .decoderSuffix = "",
     .threadLogFile = VT_LOG_DIR "vtinkdrv_inthread_QT410.log",
     .bLogInputLengthOnEnter = true,
     .bStdPenModeAtShutdown = false,
     .clearProduct = "RUVU410",
+    .penDecoderLabel = "DecodeSelfDefinedPenData()",
+    .hotKeysDecoderLabel = "DecodeSelfDefinedHotKeysData()",
+    .responseDecoderLabel = "DecodeResponseOfSelfDefinedEndpointCommands()",
 };
 
 const TabletTraits kTraitsM420 = {
     .model = "M420",
-    .decoderSuffix = "_M420",
     .threadLogFile = VT_LOG_DIR "vtinkdrv_inthread_M420.log",
     .bLogInputLengthOnEnter = false,
     // The M420 is also used as a plain pen tablet: hand the pen back.
     .bStdPenModeAtShutdown = true,
     .clearProduct = "ROV420",
+    .penDecoderLabel = "DecodeSelfDefinedPenData_M420()",
+    .hotKeysDecoderLabel = "DecodeSelfDefinedHotKeysData_M420()",
+    .responseDecoderLabel = "DecodeResponseOfSelfDefinedEndpointCommands_M420()",
 };
 
 void sleep_ms(int ms)
@@ -47,74 +50,25 @@ void copy_text(char* pDst, int nMaxCount, const char* pSrc)
     pDst[n] = 0;
 }
 
-class TabletFamily {
-public:
-    explicit TabletFamily(const TabletTraits& traits) : m_traits(traits), m_threadLog(traits.threadLogFile) {}
+}  // namespace
 
-    int Connect();
-    int Shutdown();
-    int Clear();
-    int GetPadID(char* pPadID, int nMaxCount);
-    int GetPartsVersion(char* pVersion, int nMaxCount);
+TabletFamily g_familyQT410(kTraitsQT410);
+TabletFamily g_familyM420(kTraitsM420);
 
-    bool Search(TabletDeviceContext* pdc);
-    bool Open(TabletDeviceContext* pdc);
-    bool ReadTabletContext(TabletContext* ptc);
-    int GetIndexString(uint8_t index, uint8_t* pBuffer, int nSize, bool bRaw);
-    int ReadBytes(uint8_t* pBuffer, int nLength, unsigned int nTimeoutMs);
-    int WriteBytes(const uint8_t* pBuffer, int nLength, unsigned int nTimeoutMs);
-    bool ChangePenMode(uint8_t mode);
-    bool ChangeKeyMode();
-    bool ClearTabletSurface();
+TabletFamily::TabletFamily(const TabletTraits& traits) : m_traits(traits), m_worker(traits.threadLogFile) {}
 
-    void Reader();
-    void DecodePen(const uint8_t* p, int n, unsigned char* pbPenUp);
-    void DecodeHotKeys(const uint8_t* p, int n);
-    void DecodeResponse(const uint8_t* p, int n);
-
-    const TabletTraits& m_traits;
-    VtLogWriter m_threadLog;
-    TabletDeviceContext m_dc{};
-    TabletContext m_tc{};
-    TabletDeviceInfo m_info{};
-    std::atomic<unsigned char> m_bAbort{0};
-    std::atomic<unsigned char> m_bInside{0};
-    pthread_t m_threadID{};
-    std::atomic<uint32_t> m_ackMask{0};
-
-private:
-    bool sendCommand(uint8_t b1, uint8_t b2);
-    struct Label {
-        char s[96];
-        operator const char*() const { return s; }
-    };
-    // "Name_QT410()": log labels carry the model's own function names.
-    Label label(const char* fn, bool decoder = false) const
-    {
-        Label l;
-        snprintf(l.s, sizeof l.s, "%s%s%s()", fn, decoder ? m_traits.decoderSuffix : "_",
-                 decoder ? "" : m_traits.model);
-        return l;
-    }
-};
-
-TabletFamily g_tabletQT410(kTraitsQT410);
-TabletFamily g_tabletM420(kTraitsM420);
-
-void* reader_entry(void* arg)
+TabletFamily::Label TabletFamily::label(const char* fn) const
 {
-    static_cast<TabletFamily*>(arg)->Reader();
-    return nullptr;
+    Label l;
+    snprintf(l.s, sizeof l.s, "%s_%s()", fn, m_traits.model);
+    return l;
 }
 
 int TabletFamily::Connect()
 {
     const Label L = label("IsUSBDeviceConnected");
-    int nResult = VtUsbInit();
-    if (nResult < 0) {
-        VT_LOG(L, "<%ld>-libusb_init() failed, nResult=%d, err=%s", nResult, libusb_error_name(nResult));
-        return VTSPDART_USB_INIT_FAILED;
-    }
+    if (int nResult = VtUsbInit(L))
+        return nResult;
     m_tc = TabletContext{};
     m_info = TabletDeviceInfo{};
     TabletDeviceContext dc{};
@@ -126,12 +80,8 @@ int TabletFamily::Connect()
         VT_LOG(L, "<%ld>-OpenTablet_%s(&dc) Failed !", m_traits.model);
         return VTSPDART_TABLET_OPEN_FAILED;
     }
-    m_bAbort = 0;
-    nResult = VtStartWorker(&m_threadID, reader_entry, this, m_bInside);
-    if (nResult != 0) {
-        VT_LOG(L, "<%ld>-pthread_create() failed, nResult=%d\n", nResult);
-        return VTSPDART_THREAD_CREATE_FAILED;
-    }
+    if (int nResult = m_worker.Start(L, [this](WorkerRun& run) { Reader(run); }, "<%ld>-pthread_create() failed, nResult=%d\n"))
+        return nResult;
     VT_LOG(L, "<%ld>-create background thread OK...");
     return VTSPDART_SUCCESS;
 }
@@ -229,16 +179,15 @@ bool TabletFamily::Open(TabletDeviceContext* pdc)
         VT_LOG(L, "<%ld>-libusb_claim_interface(), Failed !");
         return fail(handle);
     }
-    pdc->Handle = handle;
+    m_worker.Adopt(handle);
     m_dc = *pdc;
 
     TabletContext tc{};
     if (!ReadTabletContext(&tc)) {
         VT_LOG(L, "<%ld>-ReadTabletContext_%s(&tc), Failed !", m_traits.model);
         libusb_release_interface(handle, INTERFACE_NUMBER);
-        m_dc.Handle = nullptr;
-        pdc->Handle = nullptr;
-        return fail(handle);
+        m_worker.Close(L);  // no reader runs yet
+        return fail(nullptr);
     }
     bool bRet = ChangePenMode(TABLET_PEN_MODE_CUSTOM_QT410);
     VT_LOG(L, "<%ld>-after call ChangePenMode_%s(TABLET_PEN_MODE_CUSTOM_QT410), bRet=%d", m_traits.model, (int)bRet);
@@ -253,7 +202,7 @@ bool TabletFamily::Open(TabletDeviceContext* pdc)
 
 int TabletFamily::GetIndexString(uint8_t index, uint8_t* pBuffer, int nSize, bool bRaw)
 {
-    libusb_device_handle* h = m_dc.Handle;
+    libusb_device_handle* h = m_worker.Handle();
     if (!h)
         return LIBUSB_ERROR_NO_DEVICE;
     memset(pBuffer, 0, (size_t)nSize);
@@ -363,20 +312,21 @@ bool TabletFamily::ReadTabletContext(TabletContext* ptc)
     return true;
 }
 
-int TabletFamily::ReadBytes(uint8_t* pBuffer, int nLength, unsigned int nTimeoutMs)
+int TabletFamily::ReadBytes(WorkerRun& run, uint8_t* pBuffer, int nLength, unsigned int nTimeoutMs)
 {
-    if (!m_dc.Handle || !m_dc.EPInAddr || !m_dc.EPOutAddr)
+    if (!m_dc.EPInAddr || !m_dc.EPOutAddr)
         return -4;
     if (nLength > m_dc.InputLength)
         nLength = m_dc.InputLength;
     int transferred = 0;
-    int r = libusb_interrupt_transfer(m_dc.Handle, m_dc.EPInAddr, pBuffer, nLength, &transferred, nTimeoutMs);
+    int r = run.Read(m_dc.EPInAddr, pBuffer, nLength, nTimeoutMs, &transferred);
     return r < 0 ? r : transferred;
 }
 
 int TabletFamily::WriteBytes(const uint8_t* pBuffer, int nLength, unsigned int nTimeoutMs)
 {
-    if (!m_dc.Handle || !m_dc.EPInAddr || !m_dc.EPOutAddr)
+    libusb_device_handle* h = m_worker.Handle();
+    if (!h || !m_dc.EPInAddr || !m_dc.EPOutAddr)
         return -4;
     if (nLength > m_dc.OutputLength)
         nLength = m_dc.OutputLength;
@@ -389,20 +339,17 @@ int TabletFamily::WriteBytes(const uint8_t* pBuffer, int nLength, unsigned int n
     }
     memcpy(p, pBuffer, (size_t)nLength);
     int transferred = 0;
-    int r = libusb_interrupt_transfer(m_dc.Handle, m_dc.EPOutAddr, p, nLength, &transferred, nTimeoutMs);
+    int r = libusb_interrupt_transfer(h, m_dc.EPOutAddr, p, nLength, &transferred, nTimeoutMs);
     if (r < 0)
         return r;
     return transferred == nLength ? nLength : 0;
 }
 
-bool TabletFamily::sendCommand(uint8_t b1, uint8_t b2)
+bool TabletFamily::SendCommand(uint8_t b1, uint8_t b2)
 {
     const uint8_t cmd[8] = {0x09, b1, b2, 0, 0, 0, 0, 0};
     return WriteBytes(cmd, 8, 100) == 8;
 }
-
-bool TabletFamily::ChangePenMode(uint8_t mode) { return sendCommand(0x01, mode); }
-bool TabletFamily::ChangeKeyMode() { return sendCommand(0x02, 0x02); }
 
 bool TabletFamily::ClearTabletSurface()
 {
@@ -412,47 +359,44 @@ bool TabletFamily::ClearTabletSurface()
         return false;
     }
     VT_LOG(L, "<%ld>-strcmp(b4 call WriteBytes_%s()...", m_traits.model);
-    return sendCommand(0x0F, 0x01);
+    return SendCommand(0x0F, 0x01);
 }
 
-int TabletFamily::Clear()
+int TabletFamily::Command(VtPadCommand cmd, bool)
 {
+    if (cmd != VT_CMD_CLEAR)
+        return VTSPDART_NOT_AVAILABLE;
     ClearTabletSurface();
-    return VTSPDART_SUCCESS;
+    return VTSPDART_SUCCESS;  // also when nothing was sent
 }
 
-int TabletFamily::GetPadID(char* pPadID, int nMaxCount)
+int TabletFamily::GetText(VtPadText text, char* pText, int nMaxCount)
 {
-    if (!m_dc.Handle)
+    const char* pSrc = text == VT_TEXT_PAD_ID ? m_info.cSerialNumber
+                       : text == VT_TEXT_PARTS_VERSION ? m_info.cProduct
+                                                      : nullptr;
+    if (!pSrc || !m_worker.Handle())
         return VTSPDART_NOT_AVAILABLE;
-    copy_text(pPadID, nMaxCount, m_info.cSerialNumber);
+    copy_text(pText, nMaxCount, pSrc);
     return VTSPDART_SUCCESS;
 }
 
-int TabletFamily::GetPartsVersion(char* pVersion, int nMaxCount)
-{
-    if (!m_dc.Handle)
-        return VTSPDART_NOT_AVAILABLE;
-    copy_text(pVersion, nMaxCount, m_info.cProduct);
-    return VTSPDART_SUCCESS;
-}
-
-void TabletFamily::Reader()
+void TabletFamily::Reader(WorkerRun& run)
 {
     char L[64];
     snprintf(L, sizeof L, "backgroundThread_%s()", m_traits.model);
+    VtLogWriter& log = m_worker.Log();
     std::vector<uint8_t> buf(m_dc.InputLength ? m_dc.InputLength : 1);
     unsigned char bPenUp = 1;
-    m_bInside = 1;
     if (m_traits.bLogInputLengthOnEnter)
-        VT_LOG_TO(m_threadLog, L, "<%ld>-Enter, g_DevCtx_%s.InputLength=%d", m_traits.model, m_dc.InputLength);
+        VT_LOG_TO(log, L, "<%ld>-Enter, g_DevCtx_%s.InputLength=%d", m_traits.model, m_dc.InputLength);
     else
-        VT_LOG_TO(m_threadLog, L, "<%ld>-Enter...");
-    while (!m_bAbort) {
-        int n = ReadBytes(buf.data(), (int)buf.size(), 100);
+        VT_LOG_TO(log, L, "<%ld>-Enter...");
+    while (!run.Aborted()) {
+        int n = ReadBytes(run, buf.data(), (int)buf.size(), 100);
         if (n == LIBUSB_ERROR_TIMEOUT) {
-            if (m_bAbort) {
-                VT_LOG_TO(m_threadLog, L, "<%ld>-ReadBytes_%s() TIME OUT and Abort, break out the while() loop !",
+            if (run.Aborted()) {
+                VT_LOG_TO(log, L, "<%ld>-ReadBytes_%s() TIME OUT and Abort, break out the while() loop !",
                           m_traits.model);
                 break;
             }
@@ -460,37 +404,51 @@ void TabletFamily::Reader()
         }
         if (n < 0) {
             // Also ends the reader on an unplug (no device): nothing to spin on.
-            VT_LOG_TO(m_threadLog, L, "<%ld>-ReadBytes_%s() failed, nResult=%d, err=%s, break out the while() loop !",
+            VT_LOG_TO(log, L, "<%ld>-ReadBytes_%s() failed, nResult=%d, err=%s, break out the while() loop !",
                       m_traits.model, n, libusb_error_name(n));
             break;
         }
-        const uint8_t* p = buf.data();
-        if (n < 2 || p[0] != 0x09)
-            continue;
-        if (p[1] & 0x80) {
-            DecodeResponse(p, n);
-        } else if (p[1] == 0x41) {
-            if (n < 3) {
-                DecodePen(p, n, &bPenUp);  // drops it with its log line
-            } else if (p[2] == 0xA1) {
-                DecodePen(p, n, &bPenUp);
-            } else if (p[2] == 0xA0 && bPenUp == 0) {
-                DecodePen(p, n, &bPenUp);
-                bPenUp = 1;
-            }
-        } else if (p[1] == 0x42) {
-            DecodeHotKeys(p, n);
-        }
+        m_ackMask |= DecodeTabletReport(m_traits, buf.data(), n, &bPenUp, VtPenSink{VtPenCallback(), log});
     }
-    VT_LOG_TO(m_threadLog, L, "<%ld>-Leave !");
-    m_bInside = 0;
+    VT_LOG_TO(log, L, "<%ld>-Leave !");
 }
 
-void TabletFamily::DecodePen(const uint8_t* p, int n, unsigned char* pbPenUp)
+int TabletFamily::Shutdown()
 {
-    const Label L = label("DecodeSelfDefinedPenData", true);
+    const Label L = label("ShutdownUSBDevice");
+    libusb_device_handle* h = m_worker.Handle();
+    if (h) {
+        VT_LOG(L, "<%ld>-start wait leave sign background thread...");
+        // The reader notices the abort flag within its 100 ms read timeout.
+        char gone[96];
+        snprintf(gone, sizeof gone, "<%%ld>-g_bInside_Background_Thread_%s == false !", m_traits.model);
+        m_worker.Stop(L, gone);
+        VT_LOG(L, "<%ld>-End wait leave sign background thread...");
+        if (m_traits.bStdPenModeAtShutdown) {
+            bool bRet = ChangePenMode(TABLET_PEN_MODE_STD_M420);
+            VT_LOG(L, "<%ld>-after call ChangePenMode_%s(TABLET_PEN_MODE_STD_M420), bRet=%d", m_traits.model, (int)bRet);
+        }
+        VT_LOG(L, "<%ld>-B4 call libusb_release_interface(g_DevCtx_%s.Handle, INTERFACE_NUMBER)...", m_traits.model);
+        libusb_release_interface(h, INTERFACE_NUMBER);
+        VT_LOG(L, "<%ld>-after call libusb_release_interface(g_DevCtx_%s.Handle, INTERFACE_NUMBER)...", m_traits.model);
+    }
+    const bool bClosed = m_worker.Close(L);
+    if (h && bClosed)
+        VT_LOG(L, "<%ld>-after call libusb_close(g_DevCtx_%s.Handle)...", m_traits.model);
+    if (bClosed)
+        VtUsbExit();
+    return VTSPDART_SUCCESS;
+}
+
+// ---- decoding ---------------------------------------------------------------------
+
+namespace {
+
+void DecodePen(const TabletTraits& t, const uint8_t* p, int n, unsigned char* pbPenUp, const VtPenSink& sink)
+{
+    const char* L = t.penDecoderLabel;
     if (n < 9) {
-        VT_LOG_TO(m_threadLog, L, "<%ld>-Leave due to nDataSize < 9 !");
+        VT_LOG_TO(sink.log, L, "<%ld>-Leave due to nDataSize < 9 !");
         return;
     }
     int x = p[3] | p[4] << 8;
@@ -501,52 +459,48 @@ void TabletFamily::DecodePen(const uint8_t* p, int n, unsigned char* pbPenUp)
         if (*pbPenUp) {
             *pbPenUp = 0;
             type = HWET_PEN_DOWN;
-            VT_LOG_TO(m_threadLog, L, "<%ld>-(x, y, p) = (%d, %d, %d) - pen down !", x, y, pr);
+            VT_LOG_TO(sink.log, L, "<%ld>-(x, y, p) = (%d, %d, %d) - pen down !", x, y, pr);
         } else {
             type = HWET_PEN_MOVE;
-            VT_LOG_TO(m_threadLog, L, "<%ld>-(x, y, p) = (%d, %d, %d) - pen move !", x, y, pr);
+            VT_LOG_TO(sink.log, L, "<%ld>-(x, y, p) = (%d, %d, %d) - pen move !", x, y, pr);
         }
     } else if (p[2] == 0xA0) {
         type = HWET_PEN_UP;
-        VT_LOG_TO(m_threadLog, L, "<%ld>-(x, y, p) = (%d, %d, %d) - pen up !", x, y, pr);
+        VT_LOG_TO(sink.log, L, "<%ld>-(x, y, p) = (%d, %d, %d) - pen up !", x, y, pr);
     } else {
         return;
     }
-    HWSignDataCallback cb = VtPenCallback();
-    if (cb)
-        cb(x, y, pr, type);
+    sink.Send(x, y, pr, type);
 }
 
-void TabletFamily::DecodeHotKeys(const uint8_t* p, int n)
+void DecodeHotKeys(const TabletTraits& t, const uint8_t* p, int n, const VtPenSink& sink)
 {
-    const Label L = label("DecodeSelfDefinedHotKeysData", true);
+    const char* L = t.hotKeysDecoderLabel;
     if (n < 5) {
-        VT_LOG_TO(m_threadLog, L, "<%ld>-Leave due to nDataSize < 5 !");
+        VT_LOG_TO(sink.log, L, "<%ld>-Leave due to nDataSize < 5 !");
         return;
     }
     if (p[4] != 1 && p[4] != 2) {
-        VT_LOG_TO(m_threadLog, L, "<%ld>-[Unknown] HotKey !");
+        VT_LOG_TO(sink.log, L, "<%ld>-[Unknown] HotKey !");
         return;
     }
     if (p[2] != 1)
         return;
     const bool bCancel = p[4] == 1;
     if (p[3] == 1) {
-        VT_LOG_TO(m_threadLog, L, bCancel ? "<%ld>-[Cancel] HotKey : down..." : "<%ld>-[Confirm] HotKey : down...");
+        VT_LOG_TO(sink.log, L, bCancel ? "<%ld>-[Cancel] HotKey : down..." : "<%ld>-[Confirm] HotKey : down...");
     } else if (p[3] == 0) {
-        VT_LOG_TO(m_threadLog, L, bCancel ? "<%ld>-[Cancel] HotKey : up !" : "<%ld>-[Confirm] HotKey : up !");
-        HWSignDataCallback cb = VtPenCallback();
-        if (cb)
-            cb(0, 0, 0, bCancel ? HWET_CANCEL_KEY : HWET_CONFIRM_KEY);
+        VT_LOG_TO(sink.log, L, bCancel ? "<%ld>-[Cancel] HotKey : up !" : "<%ld>-[Confirm] HotKey : up !");
+        sink.Send(0, 0, 0, bCancel ? HWET_CANCEL_KEY : HWET_CONFIRM_KEY);
     }
 }
 
-void TabletFamily::DecodeResponse(const uint8_t* p, int n)
+uint32_t DecodeResponse(const TabletTraits& t, const uint8_t* p, int n, VtLogWriter& log)
 {
-    const Label L = label("DecodeResponseOfSelfDefinedEndpointCommands", true);
+    const char* L = t.responseDecoderLabel;
     if (n < 3) {
-        VT_LOG_TO(m_threadLog, L, "<%ld>-Leave due to nDataSize < 3 !");
-        return;
+        VT_LOG_TO(log, L, "<%ld>-Leave due to nDataSize < 3 !");
+        return 0;
     }
     static const struct {
         uint8_t command, flag;
@@ -560,46 +514,39 @@ void TabletFamily::DecodeResponse(const uint8_t* p, int n)
         {0x82, 0x02, TABLET_ACK_CUSTOM_HOTKEYS, "self-defined hotkeys..."},
         {0x8F, 0x01, TABLET_ACK_CLEAR, "clear signpad inking data..."},
     };
+    uint32_t bits = 0;
     for (const auto& a : kAcks) {
         if (p[1] == a.command && (p[2] & a.flag)) {
-            VT_LOG_TO(m_threadLog, L, "<%ld>-response for setting self-defined endpoint command: %s", a.text);
-            m_ackMask |= a.bit;
+            VT_LOG_TO(log, L, "<%ld>-response for setting self-defined endpoint command: %s", a.text);
+            bits |= a.bit;
         }
     }
-}
-
-int TabletFamily::Shutdown()
-{
-    const Label L = label("ShutdownUSBDevice");
-    if (m_dc.Handle) {
-        m_bAbort = 1;
-        VT_LOG(L, "<%ld>-start wait leave sign background thread...");
-        for (int i = 0; i < 1000 && m_bInside; ++i)
-            sleep_ms(1);
-        if (!m_bInside)
-            VT_LOG(L, "<%ld>-g_bInside_Background_Thread_%s == false !", m_traits.model);
-        VT_LOG(L, "<%ld>-End wait leave sign background thread...");
-        if (m_traits.bStdPenModeAtShutdown) {
-            bool bRet = ChangePenMode(TABLET_PEN_MODE_STD_M420);
-            VT_LOG(L, "<%ld>-after call ChangePenMode_%s(TABLET_PEN_MODE_STD_M420), bRet=%d", m_traits.model, (int)bRet);
-        }
-        VT_LOG(L, "<%ld>-B4 call libusb_release_interface(g_DevCtx_%s.Handle, INTERFACE_NUMBER)...", m_traits.model);
-        libusb_release_interface(m_dc.Handle, INTERFACE_NUMBER);
-        VT_LOG(L, "<%ld>-after call libusb_release_interface(g_DevCtx_%s.Handle, INTERFACE_NUMBER)...", m_traits.model);
-        libusb_close(m_dc.Handle);
-        VT_LOG(L, "<%ld>-after call libusb_close(g_DevCtx_%s.Handle)...", m_traits.model);
-        m_dc.Handle = nullptr;
-    }
-    VtUsbExit();
-    return VTSPDART_SUCCESS;
-}
-
-TabletFamily* family_of(int nDeviceID)
-{
-    return nDeviceID == RUVU410_DEVICE ? &g_tabletQT410 : nDeviceID == ROV420_DEVICE ? &g_tabletM420 : nullptr;
+    return bits;
 }
 
 }  // namespace
+
+uint32_t DecodeTabletReport(const TabletTraits& t, const uint8_t* p, int n, unsigned char* pbPenUp,
+                            const VtPenSink& sink)
+{
+    if (n < 2 || p[0] != 0x09)
+        return 0;
+    if (p[1] & 0x80)
+        return DecodeResponse(t, p, n, sink.log);
+    if (p[1] == 0x41) {
+        if (n < 3 || p[2] == 0xA1) {
+            DecodePen(t, p, n, pbPenUp, sink);  // a short one is dropped with its log line
+        } else if (p[2] == 0xA0 && *pbPenUp == 0) {
+            DecodePen(t, p, n, pbPenUp, sink);
+            *pbPenUp = 1;
+        }
+    } else if (p[1] == 0x42) {
+        DecodeHotKeys(t, p, n, sink);
+    }
+    return 0;
+}
+
+// ---- records ----------------------------------------------------------------------
 
 bool ParseTabletCapacity(const uint8_t* p, int n, int w, TabletCapacity* pOut)
 {
@@ -638,37 +585,3 @@ uint32_t ParseTabletReleaseYear(const uint8_t* p, int n)
     return (uint32_t)strtoul(year, nullptr, 10);
 }
 
-const TabletDeviceInfo* TabletDeviceInfoOf(int nDeviceID)
-{
-    TabletFamily* f = family_of(nDeviceID);
-    return f ? &f->m_info : nullptr;
-}
-
-const TabletContext* TabletContextOf(int nDeviceID)
-{
-    TabletFamily* f = family_of(nDeviceID);
-    return f ? &f->m_tc : nullptr;
-}
-
-uint32_t TabletAckMaskOf(int nDeviceID)
-{
-    TabletFamily* f = family_of(nDeviceID);
-    return f ? f->m_ackMask.load() : 0;
-}
-
-// The family's entry points under each model's names.
-#define VT_TABLET_ENTRY_POINTS(M, fam)                                                            \
-    int IsUSBDeviceConnected_##M() { return fam.Connect(); }                                     \
-    int ShutdownUSBDevice_##M() { return fam.Shutdown(); }                                       \
-    int ClearDeviceContent_##M() { return fam.Clear(); }                                         \
-    int GetDevicePadID_##M(char* pPadID, int nMaxCount) { return fam.GetPadID(pPadID, nMaxCount); } \
-    int GetDevicePartsVersion_##M(char* pVersion, int nMaxCount) { return fam.GetPartsVersion(pVersion, nMaxCount); }
-
-VT_TABLET_ENTRY_POINTS(QT410, g_tabletQT410)
-VT_TABLET_ENTRY_POINTS(M420, g_tabletM420)
-
-bool TabletReaderRunningOf(int nDeviceID)
-{
-    TabletFamily* f = family_of(nDeviceID);
-    return f && f->m_bInside != 0;
-}

@@ -1,137 +1,51 @@
 // Exported driver frame: argument checks, the routing of every call to the
-// protocol family of the active device, process-wide state and libusb's
-// process-global default context.
-#include "families.h"
+// protocol family of the active device, and the process-wide state.
+#include "fingerprint.h"
+#include "hid.h"
+#include "tablet.h"
 #include "vtlog.h"
 
-#include <atomic>
-#include <unistd.h>
+#include <cstdint>
 
 HWSignDataCallback g_pfnHWSignDataCallback = nullptr;
 FPDataCallback g_pfnFPDataCallback = nullptr;
 int g_nCurrentActiveDeviceID = 0;
 
-// ---- libusb default context ---------------------------------------------------
-
-static std::atomic<int> s_nUsbInits{0};
-
-int VtUsbInit()
-{
-    int nResult = libusb_init(nullptr);
-    if (nResult == LIBUSB_SUCCESS)
-        s_nUsbInits++;
-    return nResult;
-}
-
-void VtUsbExit()
-{
-    int n = s_nUsbInits.load();
-    while (n > 0) {
-        if (s_nUsbInits.compare_exchange_weak(n, n - 1)) {
-            libusb_exit(nullptr);
-            return;
-        }
-    }
-}
-
-bool VtReleaseAndWaitReader(libusb_device_handle* h, int nInterface, const std::atomic<unsigned char>& bInside)
-{
-    libusb_release_interface(h, nInterface);
-    for (int i = 0; i < 1000 && bInside; ++i) {
-        if (i % 50 == 49 && libusb_claim_interface(h, nInterface) == LIBUSB_SUCCESS)
-            libusb_release_interface(h, nInterface);
-        usleep(1000);
-    }
-    return !bInside;
-}
-
-// ---- routing ----------------------------------------------------------------
+// ---- the driver model table ----------------------------------------------------
 
 namespace {
 
-// What one family offers; an entry left out answers VTSPDART_NOT_AVAILABLE.
-struct FamilyOps {
-    int (*connect)() = nullptr;
-    int (*shutdown)() = nullptr;
-    int (*openLCD)(bool) = nullptr;
-    int (*clear)() = nullptr;
-    int (*showVersion)(bool) = nullptr;
-    int (*penStyle)(bool) = nullptr;
-    int (*penID)(char*, int) = nullptr;
-    int (*padID)(char*, int) = nullptr;
-    int (*secureID)(char*, int) = nullptr;
-    int (*partsVersion)(char*, int) = nullptr;
-    int (*showFPImage)(unsigned char*, int, int, int, bool*) = nullptr;
+// Which family serves each device id: the one place the driver tells models apart.
+const struct DriverModel {
+    int nDeviceID;
+    FamilyOps* family;
+    bool bNeedsFPCallback;
+} kDriverModels[] = {
+    {.nDeviceID = VTQ210_DEVICE, .family = &g_familyQ210_220, .bNeedsFPCallback = false},
+    // the same USB device as the Q210; only the SDK tells them apart
+    {.nDeviceID = VTQ220_DEVICE, .family = &g_familyQ210_220, .bNeedsFPCallback = false},
+    {.nDeviceID = RUVU410_DEVICE, .family = &g_familyQT410, .bNeedsFPCallback = false},
+    {.nDeviceID = ROV420_DEVICE, .family = &g_familyM420, .bNeedsFPCallback = false},
+    // the Q230G on USB, the one model that delivers fingerprints
+    {.nDeviceID = VTQ230F_DEVICE, .family = &g_familyQ230G, .bNeedsFPCallback = true},
 };
 
-const FamilyOps kHidPad = {
-    .connect = IsUSBDeviceConnected_Q210_220,
-    .shutdown = ShutdownUSBDevice_Q210_220,
-    .openLCD = OpenDeviceLCD_Q210_220,
-    .clear = ClearDeviceContent_Q210_220,
-    .showVersion = ShowVersionInfoOnDevice_Q210_220,
-    .penStyle = SetDevicePenStyle_Q210_220,
-    .penID = GetDevicePenID_Q210_220,
-    .padID = GetDevicePadID_Q210_220,
-    .secureID = GetDeviceSecureID_Q210_220,
-    .partsVersion = GetDevicePartsVersion_Q210_220,
-};
+#define VT_COUNT_MODEL(id, name, prefix) +1
+static_assert(sizeof kDriverModels / sizeof kDriverModels[0] == 0 VTINK_FOR_EACH_MODEL(VT_COUNT_MODEL),
+              "every model has a family");
+#undef VT_COUNT_MODEL
 
-const FamilyOps kQT410 = {
-    .connect = IsUSBDeviceConnected_QT410,
-    .shutdown = ShutdownUSBDevice_QT410,
-    .clear = ClearDeviceContent_QT410,
-    .padID = GetDevicePadID_QT410,
-    .partsVersion = GetDevicePartsVersion_QT410,
-};
-
-const FamilyOps kM420 = {
-    .connect = IsUSBDeviceConnected_M420,
-    .shutdown = ShutdownUSBDevice_M420,
-    .clear = ClearDeviceContent_M420,
-    .padID = GetDevicePadID_M420,
-    .partsVersion = GetDevicePartsVersion_M420,
-};
-
-const FamilyOps kQ230G = {
-    .connect = IsUSBDeviceConnected_Q230G,
-    .shutdown = ShutdownUSBDevice_Q230G,
-    .openLCD = OpenDeviceLCD_Q230G,
-    .clear = ClearDeviceContent_Q230G,
-    .showVersion = ShowVersionInfoOnDevice_Q230G,
-    .penStyle = SetDevicePenStyle_Q230G,
-    .penID = GetDevicePenID_Q230G,
-    .padID = GetDevicePadID_Q230G,
-    .secureID = GetDeviceSecureID_Q230G,
-    .partsVersion = GetDevicePartsVersion_Q230G,
-    .showFPImage = DisplayImageOnDevice_Q230G_FP,
-};
-
-const FamilyOps* FamilyOf(int nDeviceID)
+const DriverModel* ModelOf(int nDeviceID)
 {
-    switch (nDeviceID) {
-    case VTQ210_DEVICE:
-    case VTQ220_DEVICE:
-        return &kHidPad;
-    case RUVU410_DEVICE:
-        return &kQT410;
-    case ROV420_DEVICE:
-        return &kM420;
-    case VTQ230F_DEVICE:
-        return &kQ230G;
-    default:
-        return nullptr;
-    }
+    for (const DriverModel& m : kDriverModels)
+        if (m.nDeviceID == nDeviceID)
+            return &m;
+    return nullptr;
 }
 
-// Calls the active family's operation, or answers -1 when there is none.
-template <typename Op, typename... Args>
-int Route(Op FamilyOps::*op, Args... args)
+FamilyOps* ActiveFamily()
 {
-    const FamilyOps* family = FamilyOf(g_nCurrentActiveDeviceID);
-    if (!family || !(family->*op))
-        return VTSPDART_NOT_AVAILABLE;
-    return (family->*op)(args...);
+    return VtFamilyOf(g_nCurrentActiveDeviceID);
 }
 
 int LeaveWith(const char* label, int nResult)
@@ -141,17 +55,24 @@ int LeaveWith(const char* label, int nResult)
 }
 
 // The identification getters share their argument check and routing.
-int GetText(const char* label, const char* argName, decltype(&FamilyOps::penID) op, char* pText, int nMaxCount)
+int GetText(const char* label, const char* argName, VtPadText text, char* pText, int nMaxCount)
 {
     VT_LOG(label, "<%ld>-Enter, %s=%lx, nMaxCount=%d", argName, (unsigned long)(uintptr_t)pText, nMaxCount);
     if (!pText || nMaxCount < 32) {
         VT_LOG(label, "<%ld>-leave with VTSPDART_INVALID_PARAMETERS !");
         return VTSPDART_INVALID_PARAMETERS;
     }
-    return LeaveWith(label, Route(op, pText, nMaxCount));
+    FamilyOps* family = ActiveFamily();
+    return LeaveWith(label, family ? family->GetText(text, pText, nMaxCount) : VTSPDART_NOT_AVAILABLE);
 }
 
 }  // namespace
+
+FamilyOps* VtFamilyOf(int nDeviceID)
+{
+    const DriverModel* model = ModelOf(nDeviceID);
+    return model ? model->family : nullptr;
+}
 
 // ---- exported interface ---------------------------------------------------------
 
@@ -159,7 +80,7 @@ extern "C" {
 
 VTINKDRV_API bool IsTheDeviceIDSupported(int nDeviceID)
 {
-    return FamilyOf(nDeviceID) != nullptr;
+    return VtFamilyOf(nDeviceID) != nullptr;
 }
 
 VTINKDRV_API int VTSPDAPI_Initial(int nDeviceID, HWSignDataCallback pfnHWSignDataCallback,
@@ -168,18 +89,19 @@ VTINKDRV_API int VTSPDAPI_Initial(int nDeviceID, HWSignDataCallback pfnHWSignDat
     const char* label = "VTSPDAPI_Initial()";
     VT_LOG(label, "<%ld>-Enter, nDeviceID=%d, pfnHWSignDataCallback=%lx", nDeviceID,
            (unsigned long)(uintptr_t)pfnHWSignDataCallback);
-    bool bSupportedDeviceID = IsTheDeviceIDSupported(nDeviceID);
+    const DriverModel* model = ModelOf(nDeviceID);
+    bool bSupportedDeviceID = model != nullptr;
     if (!bSupportedDeviceID || !pfnHWSignDataCallback) {
         VT_LOG(label, "<%ld>-(bSupportedDeviceID == false) || (pfnHWSignDataCallback == NULL) !");
         return VTSPDART_INVALID_PARAMETERS;
     }
-    if (nDeviceID == VTQ230F_DEVICE && !pfnFPDataCallback) {
+    if (model->bNeedsFPCallback && !pfnFPDataCallback) {
         VT_LOG(label, "<%ld>-(nDeviceID == VTQ230F_DEVICE) && (pfnFPDataCallback == NULL) !");
         return VTSPDART_INVALID_PARAMETERS;
     }
     // Set before opening: a failed connect is still cleaned up by UnInitial.
     g_nCurrentActiveDeviceID = nDeviceID;
-    int nResult = FamilyOf(nDeviceID)->connect();
+    int nResult = model->family->Connect();
     if (nResult == VTSPDART_SUCCESS) {
         __atomic_store_n(&g_pfnFPDataCallback, pfnFPDataCallback, __ATOMIC_RELEASE);
         __atomic_store_n(&g_pfnHWSignDataCallback, pfnHWSignDataCallback, __ATOMIC_RELEASE);
@@ -191,10 +113,10 @@ VTINKDRV_API int VTSPDAPI_UnInitial(void)
 {
     const char* label = "VTSPDAPI_UnInitial()";
     VT_LOG(label, "<%ld>-Enter");
-    const FamilyOps* family = FamilyOf(g_nCurrentActiveDeviceID);
+    FamilyOps* family = ActiveFamily();
     if (!family)
         return LeaveWith(label, VTSPDART_NOT_AVAILABLE);
-    int nResult = family->shutdown();
+    int nResult = family->Shutdown();
     g_nCurrentActiveDeviceID = 0;
     return LeaveWith(label, nResult);
 }
@@ -203,48 +125,52 @@ VTINKDRV_API int VTSPDAPI_OpenDeviceLCD(bool bOn)
 {
     const char* label = "VTSPDAPI_OpenDeviceLCD()";
     VT_LOG(label, "<%ld>-Enter, bOn=%d", (int)bOn);
-    return LeaveWith(label, Route(&FamilyOps::openLCD, bOn));
+    FamilyOps* family = ActiveFamily();
+    return LeaveWith(label, family ? family->Command(VT_CMD_SCREEN, bOn) : VTSPDART_NOT_AVAILABLE);
 }
 
 VTINKDRV_API int VTSPDAPI_ClearDeviceContent(void)
 {
     const char* label = "VTSPDAPI_ClearDeviceContent()";
     VT_LOG(label, "<%ld>-Enter");
-    return LeaveWith(label, Route(&FamilyOps::clear));
+    FamilyOps* family = ActiveFamily();
+    return LeaveWith(label, family ? family->Command(VT_CMD_CLEAR, true) : VTSPDART_NOT_AVAILABLE);
 }
 
 VTINKDRV_API int VTSPDAPI_ShowVersionInfoOnDevice(bool bOn)
 {
     const char* label = "VTSPDAPI_ShowVersionInfoOnDevice()";
     VT_LOG(label, "<%ld>-Enter, bOn=%d", (int)bOn);
-    return LeaveWith(label, Route(&FamilyOps::showVersion, bOn));
+    FamilyOps* family = ActiveFamily();
+    return LeaveWith(label, family ? family->Command(VT_CMD_VERSION_SCREEN, bOn) : VTSPDART_NOT_AVAILABLE);
 }
 
 VTINKDRV_API int VTSPDAPI_SetDevicePenStyle(bool bWithPressureValue)
 {
     const char* label = "VTSPDAPI_SetDevicePenStyle()";
     VT_LOG(label, "<%ld>-Enter, bWithPressureValue=%d", (int)bWithPressureValue);
-    return LeaveWith(label, Route(&FamilyOps::penStyle, bWithPressureValue));
+    FamilyOps* family = ActiveFamily();
+    return LeaveWith(label, family ? family->Command(VT_CMD_PEN_STYLE, bWithPressureValue) : VTSPDART_NOT_AVAILABLE);
 }
 
 VTINKDRV_API int VTSPDAPI_GetDevicePenID(char* pPenID, int nMaxCount)
 {
-    return GetText("VTSPDAPI_GetDevicePenID()", "pPenID", &FamilyOps::penID, pPenID, nMaxCount);
+    return GetText("VTSPDAPI_GetDevicePenID()", "pPenID", VT_TEXT_PEN_ID, pPenID, nMaxCount);
 }
 
 VTINKDRV_API int VTSPDAPI_GetDevicePadID(char* pPadID, int nMaxCount)
 {
-    return GetText("VTSPDAPI_GetDevicePadID()", "pPadID", &FamilyOps::padID, pPadID, nMaxCount);
+    return GetText("VTSPDAPI_GetDevicePadID()", "pPadID", VT_TEXT_PAD_ID, pPadID, nMaxCount);
 }
 
 VTINKDRV_API int VTSPDAPI_GetDeviceSecureID(char* pSecureID, int nMaxCount)
 {
-    return GetText("VTSPDAPI_GetDeviceSecureID()", "pSecureID", &FamilyOps::secureID, pSecureID, nMaxCount);
+    return GetText("VTSPDAPI_GetDeviceSecureID()", "pSecureID", VT_TEXT_SECURE_ID, pSecureID, nMaxCount);
 }
 
 VTINKDRV_API int VTSPDAPI_GetDevicePartsVersion(char* pVersion, int nMaxCount)
 {
-    return GetText("VTSPDAPI_GetDevicePartsVersion()", "pVersion", &FamilyOps::partsVersion, pVersion, nMaxCount);
+    return GetText("VTSPDAPI_GetDevicePartsVersion()", "pVersion", VT_TEXT_PARTS_VERSION, pVersion, nMaxCount);
 }
 
 VTINKDRV_API int VTSPDAPI_ShowFPImageOnDevice(unsigned char* pucFPImageRawData, int nFPImageRawDataSize,
@@ -260,8 +186,10 @@ VTINKDRV_API int VTSPDAPI_ShowFPImageOnDevice(unsigned char* pucFPImageRawData, 
         VT_LOG(label, "<%ld>-leave with VTSPDART_INVALID_PARAMETERS !");
         return VTSPDART_INVALID_PARAMETERS;
     }
-    return LeaveWith(label, Route(&FamilyOps::showFPImage, pucFPImageRawData, nFPImageRawDataSize, nFPImageWidth,
-                                  nFPImageHeight, pbAbort));
+    FamilyOps* family = ActiveFamily();
+    return LeaveWith(label, family ? family->ShowFPImage(pucFPImageRawData, nFPImageRawDataSize, nFPImageWidth,
+                                                         nFPImageHeight, pbAbort)
+                                   : VTSPDART_NOT_AVAILABLE);
 }
 
 }  // extern "C"

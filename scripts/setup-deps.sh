@@ -14,7 +14,7 @@ PKGS=(
   # web kit and browser tests
   chromium chromium-driver
   # packaging
-  dpkg-dev file
+  dpkg-dev file lintian
 )
 
 SUDO=""

@@ -1,7 +1,8 @@
 #!/bin/bash
-# Sets up, builds and runs every test: a normal build, then the
-# sanitizer builds (AddressSanitizer + UBSan; ThreadSanitizer for the
-# threaded SDK tests). Exit code 0 only when every run passed.
+# Sets up, builds and runs every test: a normal build, the release package
+# (checked by lintian), then the sanitizer builds (AddressSanitizer + UBSan;
+# ThreadSanitizer for the threaded SDK tests). Exit code 0 only when every
+# run passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -18,7 +19,14 @@ build() { # dir, extra cmake args...
 status=0
 echo "=== normal build ==="
 build build
-(cd build && ctest --output-on-failure -j"$JOBS" -LE "no-default") || status=1
+
+# The package to ship (no tests or test hooks), checked by lintian; the
+# normal build's packaging.deb test then installs and removes this one.
+echo "=== release package ==="
+bash scripts/build-package.sh build-release || status=1
+deb=$(ls "$ROOT"/build-release/packages/vtinkhost_*.deb 2>/dev/null | head -n 1 || true)
+
+(cd build && VT_DEB_PACKAGE="$deb" ctest --output-on-failure -j"$JOBS" -LE "no-default") || status=1
 
 echo "=== AddressSanitizer + UndefinedBehaviorSanitizer build ==="
 build build-asan -DVT_SANITIZE=address,undefined

@@ -1,6 +1,7 @@
 set(VT_SERVICE_CORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/websocketthread.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/websocketservice.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/requesttable.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjmanager.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjmodels.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjreport.cpp

@@ -3,7 +3,9 @@
 #include <QString>
 
 // What the request layer can ask of a pad model. Every operation has a
-// default body, so an adapter overrides only what its model supports.
+// default body, so an adapter overrides only what its model supports. The
+// defaults are also the manager's answers while it holds no adapter: no
+// ink ("[]"), no key press (-1), empty text, nothing done.
 class SignObjInterface
 {
 public:
@@ -15,7 +17,7 @@ public:
     virtual bool IsValid() { return false; }
     virtual void Clear() {}
     virtual int GetSize() { return 0; }
-    virtual QString GetPointer() { return QString(); }
+    virtual QString GetPointer() { return QStringLiteral("[]"); }
     virtual void SetPenWidth(int nWidth) { Q_UNUSED(nWidth); }
     virtual void SetPenStyle(bool bPressureOn) { Q_UNUSED(bPressureOn); }
     virtual void SetPenColor(int nR, int nG, int nB) { Q_UNUSED(nR); Q_UNUSED(nG); Q_UNUSED(nB); }
@@ -33,7 +35,7 @@ public:
     virtual void DisplayDeviceInfoInLCD(bool bShow) { Q_UNUSED(bShow); }
     virtual void CloseLCD() {}
     virtual void OpenLCD() {}
-    virtual int GetDeviceConfirmOrCancelKeyStatus() { return 0; }
+    virtual int GetDeviceConfirmOrCancelKeyStatus() { return -1; } // 0 would read as the cancel key
     virtual QString GetFingerPrintImage(bool bFPImageOnly) { Q_UNUSED(bFPImageOnly); return QString(); }
     virtual void SetDisplayedFPImageAt(int nCanvasWidth, int nCanvasHeight, int nFPLeft, int nFPTop, int nFPWidth, int nFPHeight)
     {

@@ -9,40 +9,140 @@
 #include <cstring>
 #include <iterator>
 
-//                                class name      symbol prefix  id               LCD    fingerprint
-const ModelTraits MODEL_Q210  = {"SignObjQ210",  "VTQ210_",  VTQ210_DEVICE,  true,  false};
-const ModelTraits MODEL_Q220  = {"SignObjQ220",  "VTQ220_",  VTQ220_DEVICE,  true,  false};
-const ModelTraits MODEL_Q230F = {"SignObjQ230F", "VTQ230F_", VTQ230F_DEVICE, true,  true};
-const ModelTraits MODEL_QT410 = {"SignObjQT410", "RUVU410_", RUVU410_DEVICE, false, false}; // tablets: no screen commands
-const ModelTraits MODEL_M420  = {"SignObjM420",  "ROV420_",  ROV420_DEVICE,  false, false};
-
 namespace {
 
-const char* const ENTRY_POINT_NAMES[EP_COUNT] = {
-    "InitialDevice", "UnInitialDevice", "OpenLCD", "Clear", "GetHWPenID", "GetHWPadID", "GetHWVersionID",
-    "DisplayHWVersion", "SetPenStyle", "SetPenWidth", "SignatureStatusCallback", "GetTotalPacketsNumber",
-    "getPackets", "GetInkPointTime", "FreeInkPointTime", "SaveDrawingImage", "SetSaveCenterImageClip",
-    "getDeviceInfo", "AboutBox", "GetAboutInfo", "PacketsBase64Encode", "PacketsBase64EncodeFree", "Base64Decode",
-    "GetTotalDecodePacketsNumber", "GetDecodePacketsData", "SetPenColor", "GetDeviceConfirmOrCancelKeyStatus",
-    "SetDisplayedFPImageAt", "GetFPImageBase64Data", "FreeFPImageBase64Data", "GetSVGImageBase64Data",
-    "FreeSVGImageBase64Data", "PacketsBase64EncodeEx", "PacketsBase64EncodeExFree",
+template <typename Adapter>
+SignObjInterface* Create()
+{
+    return new Adapter();
+}
+
+// The model table: everything the service does differently per model.
+constexpr ModelTraits MODELS[] = {
+    {
+        .nDeviceType = VTQ210_DEVICE,
+        .pszClassName = "SignObjQ210",
+        .pszSymbolPrefix = "VTQ210_",
+        .features = MF_LCD,
+        .pfnCreate = Create<SignObjQ210>,
+    },
+    {
+        .nDeviceType = VTQ220_DEVICE,
+        .pszClassName = "SignObjQ220",
+        .pszSymbolPrefix = "VTQ220_",
+        .features = MF_LCD,
+        .pfnCreate = Create<SignObjQ220>,
+    },
+    {
+        .nDeviceType = VTQ230F_DEVICE,
+        .pszClassName = "SignObjQ230F",
+        .pszSymbolPrefix = "VTQ230F_",
+        .features = MF_LCD | MF_FINGERPRINT,
+        .pfnCreate = Create<SignObjQ230F>,
+    },
+    {
+        .nDeviceType = RUVU410_DEVICE,
+        .pszClassName = "SignObjQT410",
+        .pszSymbolPrefix = "RUVU410_",
+        .features = MF_NONE, // tablets: no screen commands, no pen id
+        .pfnCreate = Create<SignObjQT410>,
+    },
+    {
+        .nDeviceType = ROV420_DEVICE,
+        .pszClassName = "SignObjM420",
+        .pszSymbolPrefix = "ROV420_",
+        .features = MF_NONE, // as the QT410
+        .pfnCreate = Create<SignObjM420>,
+    },
 };
+
+// The table agrees with the shared model list: same ids, names and prefixes.
+constexpr bool SameText(const char* a, const char* b)
+{
+    return *a == *b && (*a == 0 || SameText(a + 1, b + 1));
+}
+constexpr bool StartsWith(const char* a, const char* b)
+{
+    return *b == 0 || (*a == *b && StartsWith(a + 1, b + 1));
+}
+constexpr bool Listed(int nDeviceType, const char* pszModel, const char* pszPrefix)
+{
+    for (const ModelTraits& model : MODELS) {
+        if (model.nDeviceType == nDeviceType)
+            return StartsWith(model.pszClassName, "SignObj") && SameText(model.pszClassName + 7, pszModel) &&
+                   SameText(model.pszSymbolPrefix, pszPrefix);
+    }
+    return false;
+}
+#define VT_CHECK_MODEL(id, name, prefix) \
+    static_assert(Listed(id, name, #prefix), "service model table disagrees with vtinkmodels.h: " name);
+VTINK_FOR_EACH_MODEL(VT_CHECK_MODEL)
+#undef VT_CHECK_MODEL
+#define VT_COUNT_MODEL(id, name, prefix) +1
+static_assert(sizeof MODELS / sizeof MODELS[0] == 0 VTINK_FOR_EACH_MODEL(VT_COUNT_MODEL), "one row per model");
+#undef VT_COUNT_MODEL
+
+// Entry points in resolution order, with the feature a model needs for each.
+struct EntryPoint {
+    const char* pszName;
+    unsigned needs;
+};
+const EntryPoint ENTRY_POINTS[] = {
+    {"InitialDevice", MF_NONE},
+    {"UnInitialDevice", MF_NONE},
+    {"OpenLCD", MF_LCD},
+    {"Clear", MF_NONE},
+    {"GetHWPenID", MF_LCD},
+    {"GetHWPadID", MF_NONE},
+    {"GetHWVersionID", MF_NONE},
+    {"DisplayHWVersion", MF_LCD},
+    {"SetPenStyle", MF_NONE},
+    {"SetPenWidth", MF_NONE},
+    {"SignatureStatusCallback", MF_NONE},
+    {"GetTotalPacketsNumber", MF_NONE},
+    {"getPackets", MF_NONE},
+    {"GetInkPointTime", MF_NONE},
+    {"FreeInkPointTime", MF_NONE},
+    {"SaveDrawingImage", MF_NONE},
+    {"SetSaveCenterImageClip", MF_NONE},
+    {"getDeviceInfo", MF_NONE},
+    {"AboutBox", MF_NONE},
+    {"GetAboutInfo", MF_NONE},
+    {"PacketsBase64Encode", MF_NONE},
+    {"PacketsBase64EncodeFree", MF_NONE},
+    {"Base64Decode", MF_NONE},
+    {"GetTotalDecodePacketsNumber", MF_NONE},
+    {"GetDecodePacketsData", MF_NONE},
+    {"SetPenColor", MF_NONE},
+    {"GetDeviceConfirmOrCancelKeyStatus", MF_NONE},
+    {"SetDisplayedFPImageAt", MF_FINGERPRINT},
+    {"GetFPImageBase64Data", MF_FINGERPRINT},
+    {"FreeFPImageBase64Data", MF_FINGERPRINT},
+    {"GetSVGImageBase64Data", MF_NONE},
+    {"FreeSVGImageBase64Data", MF_NONE},
+    {"PacketsBase64EncodeEx", MF_NONE},
+    {"PacketsBase64EncodeExFree", MF_NONE},
+};
+static_assert(sizeof ENTRY_POINTS / sizeof ENTRY_POINTS[0] == EP_COUNT, "one name per entry point");
 
 const int ID_TEXT_SIZE = 32;
 const int ABOUT_TEXT_SIZE = 256;
 
 } // namespace
 
+const ModelTraits* FindModel(int nDeviceType)
+{
+    for (const ModelTraits& model : MODELS) {
+        if (model.nDeviceType == nDeviceType)
+            return &model;
+    }
+    return nullptr;
+}
+
 SignObjInterface* CreateModelSignObj(int nID)
 {
-    switch (nID) {
-    case VTQ210_DEVICE: return new SignObjQ210();
-    case RUVU410_DEVICE: return new SignObjQT410();
-    case ROV420_DEVICE: return new SignObjM420();
-    case VTQ220_DEVICE: return new SignObjQ220();
-    case VTQ230F_DEVICE: return new SignObjQ230F();
-    default: return nullptr;
-    }
+    const ModelTraits* pModel = FindModel(nID);
+    return pModel ? pModel->pfnCreate() : nullptr;
 }
 
 SignObjAdapter::SignObjAdapter(const ModelTraits& traits) : m_traits(traits)
@@ -67,23 +167,17 @@ std::string SignObjAdapter::Label(const char* pszOperation) const
 
 std::string SignObjAdapter::PfnName(SdkEntryPoint ep) const
 {
-    return std::string("m_pfn_") + m_traits.pszSymbolPrefix + ENTRY_POINT_NAMES[ep];
+    return std::string("m_pfn_") + m_traits.pszSymbolPrefix + ENTRY_POINTS[ep].pszName;
 }
 
 bool SignObjAdapter::ModelHas(SdkEntryPoint ep) const
 {
-    switch (ep) {
-    case EP_OpenLCD:
-    case EP_GetHWPenID:
-    case EP_DisplayHWVersion:
-        return m_traits.bHasLCD;
-    case EP_SetDisplayedFPImageAt:
-    case EP_GetFPImageBase64Data:
-    case EP_FreeFPImageBase64Data:
-        return m_traits.bHasFingerprint;
-    default:
-        return ep >= 0 && ep < EP_COUNT;
-    }
+    return (ENTRY_POINTS[ep].needs & ~m_traits.features) == 0;
+}
+
+bool SignObjAdapter::IsLoaded() const
+{
+    return m_pSignPadSDK && m_pSignPadSDK->isLoaded();
 }
 
 bool SignObjAdapter::LoadDIVuziDadSDK()
@@ -107,7 +201,7 @@ bool SignObjAdapter::LoadDIVuziDadSDK()
         if (!ModelHas(ep))
             continue;
         // A missing symbol does not stop the others: what resolved keeps working.
-        const std::string symbol = std::string(m_traits.pszSymbolPrefix) + ENTRY_POINT_NAMES[ep];
+        const std::string symbol = std::string(m_traits.pszSymbolPrefix) + ENTRY_POINTS[ep].pszName;
         m_pfn[ep] = reinterpret_cast<void*>(m_pSignPadSDK->resolve(symbol.c_str()));
         if (!m_pfn[ep]) {
             bRet = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "signobjinterface.h"
+#include "vtinkmodels.h"
 
 #include <string>
 
@@ -46,20 +47,25 @@ enum SdkEntryPoint {
     EP_COUNT
 };
 
-// Everything that differs between the five pad models.
-struct ModelTraits {
-    const char* pszClassName;   // log label prefix, "SignObjQ210"
-    const char* pszSymbolPrefix; // "VTQ210_"
-    int nDeviceType;             // passed first to every SDK call
-    bool bHasLCD;                // OpenLCD, GetHWPenID, DisplayHWVersion
-    bool bHasFingerprint;        // SetDisplayedFPImageAt, GetFPImageBase64Data, FreeFPImageBase64Data
+// Optional groups of entry points; a model resolves those it has.
+enum ModelFeature : unsigned {
+    MF_NONE = 0,
+    MF_LCD = 1 << 0,         // OpenLCD, GetHWPenID, DisplayHWVersion
+    MF_FINGERPRINT = 1 << 1, // SetDisplayedFPImageAt, GetFPImageBase64Data, FreeFPImageBase64Data
 };
 
-extern const ModelTraits MODEL_Q210;
-extern const ModelTraits MODEL_Q220;
-extern const ModelTraits MODEL_Q230F;
-extern const ModelTraits MODEL_QT410;
-extern const ModelTraits MODEL_M420;
+// Everything that differs between the five pad models: one row each in the
+// model table (signobjmodels.cpp).
+struct ModelTraits {
+    int nDeviceType;             // passed first to every SDK call
+    const char* pszClassName;    // log label prefix, "SignObjQ210"
+    const char* pszSymbolPrefix; // "VTQ210_"
+    unsigned features;           // ModelFeature bits
+    SignObjInterface* (*pfnCreate)();
+};
+
+// The model table's row for a device type, or null.
+const ModelTraits* FindModel(int nDeviceType);
 
 // One adapter for every model: loads "./libvtinksdk.so", resolves the model's
 // entry points by name and forwards to them.
@@ -102,19 +108,21 @@ public:
     QString WPSGetInks() override;
     QString GetSVGImageBase64Data() override;
 
-    const ModelTraits& m_traits;
-    QLibrary* m_pSignPadSDK = nullptr;
-    void* m_pfn[EP_COUNT] = {};
-    QString m_strDecodeFilePath;
-    QString m_strLastImageBase64Content;
-    QString m_strLastFPImageBase64Content; // fingerprint model only
+    // A read-only view for tests: which model, and what got bound.
+    const ModelTraits& Traits() const { return m_traits; }
+    bool IsLoaded() const;
+    bool IsResolved(SdkEntryPoint ep) const { return m_pfn[ep] != nullptr; }
+    // "m_pfn_VTQ210_SetPenWidth"
+    std::string PfnName(SdkEntryPoint ep) const;
+    // Lets a benchmark have an unchanged image reported again.
+    void ForgetReportedImages() { m_strLastImageBase64Content.clear(); m_strLastFPImageBase64Content.clear(); }
+
+private:
+    SignObjAdapter(const SignObjAdapter&) = delete;
+    SignObjAdapter& operator=(const SignObjAdapter&) = delete;
 
     // Whether the model's list holds the entry point at all.
     bool ModelHas(SdkEntryPoint ep) const;
-    // "m_pfn_VTQ210_SetPenWidth"
-    std::string PfnName(SdkEntryPoint ep) const;
-
-protected:
     bool Available(SdkEntryPoint ep) const { return m_pSignPadSDK && m_pfn[ep]; }
     template <typename Fn>
     Fn Pfn(SdkEntryPoint ep) const { return reinterpret_cast<Fn>(m_pfn[ep]); }
@@ -126,20 +134,31 @@ protected:
     // reported once per change of *pLast.
     QString ReportImage(SdkEntryPoint produce, SdkEntryPoint release, int nImageType, int nFlag, bool bUseFlag,
                         const char* pszEventType, QString* pLast, const char* pszOperation);
+    // A copy of a text the SDK handed out, which goes back to its release function.
+    QString TakeText(char* pszData, SdkEntryPoint release);
     // SaveDrawingImage with the path as given; returns the SDK's code.
     int SaveDrawingImageTo(int nType, int nDPI, const QString& strFullPath, const char* pszOperation);
 
-private:
-    SignObjAdapter(const SignObjAdapter&) = delete;
-    SignObjAdapter& operator=(const SignObjAdapter&) = delete;
+    const ModelTraits& m_traits;
+    QLibrary* m_pSignPadSDK = nullptr;
+    void* m_pfn[EP_COUNT] = {};
+    QString m_strDecodeFilePath;
+    QString m_strLastImageBase64Content;
+    QString m_strLastFPImageBase64Content; // fingerprint model only
 };
 
-// The class names of the five models.
-class SignObjQ210 : public SignObjAdapter { public: SignObjQ210() : SignObjAdapter(MODEL_Q210) {} };
-class SignObjQ220 : public SignObjAdapter { public: SignObjQ220() : SignObjAdapter(MODEL_Q220) {} };
-class SignObjQ230F : public SignObjAdapter { public: SignObjQ230F() : SignObjAdapter(MODEL_Q230F) {} };
-class SignObjQT410 : public SignObjAdapter { public: SignObjQT410() : SignObjAdapter(MODEL_QT410) {} };
-class SignObjM420 : public SignObjAdapter { public: SignObjM420() : SignObjAdapter(MODEL_M420) {} };
+// Each model's class: the one adapter, bound to the model's row.
+template <int DEVICE_TYPE>
+class SignObjModel : public SignObjAdapter
+{
+public:
+    SignObjModel() : SignObjAdapter(*FindModel(DEVICE_TYPE)) {}
+};
+using SignObjQ210 = SignObjModel<VTQ210_DEVICE>;
+using SignObjQ220 = SignObjModel<VTQ220_DEVICE>;
+using SignObjQ230F = SignObjModel<VTQ230F_DEVICE>;
+using SignObjQT410 = SignObjModel<RUVU410_DEVICE>;
+using SignObjM420 = SignObjModel<ROV420_DEVICE>;
 
 // The manager's creation table: the adapter for a device type, or null.
 SignObjInterface* CreateModelSignObj(int nID);

@@ -112,14 +112,20 @@ QString SignObjAdapter::GetFingerPrintImage(bool bFPImageOnly)
                        &m_strLastFPImageBase64Content, "GetFingerPrintImage");
 }
 
+QString SignObjAdapter::TakeText(char* pszData, SdkEntryPoint release)
+{
+    const QString strText = pszData ? QString::fromUtf8(pszData) : QString("");
+    Pfn<sdkfn::FreeText>(release)(m_traits.nDeviceType, pszData);
+    return strText;
+}
+
 QString SignObjAdapter::Encode(int nType)
 {
     ADAPTER_LOG("Encode", "<%ld>-Enter, nType=%d", nType);
     if (!Available(EP_PacketsBase64Encode) || !Available(EP_PacketsBase64EncodeFree))
         return QString("");
-    char* pszData = Pfn<sdkfn::PacketsBase64Encode>(EP_PacketsBase64Encode)(m_traits.nDeviceType, nType);
-    const QString strResult = pszData ? QString::fromUtf8(pszData) : QString("");
-    Pfn<sdkfn::FreeText>(EP_PacketsBase64EncodeFree)(m_traits.nDeviceType, pszData);
+    const QString strResult =
+        TakeText(Pfn<sdkfn::PacketsBase64Encode>(EP_PacketsBase64Encode)(m_traits.nDeviceType, nType), EP_PacketsBase64EncodeFree);
     ADAPTER_LOG("Encode", "<%ld>-Leave with strResult.length=%d", strResult.length());
     return strResult;
 }
@@ -129,9 +135,8 @@ QString SignObjAdapter::GetSVGImageBase64Data()
     ADAPTER_LOG("GetSVGImageBase64Data", "<%ld>-Enter");
     if (!Available(EP_GetSVGImageBase64Data) || !Available(EP_FreeSVGImageBase64Data))
         return QString("");
-    char* pszData = Pfn<sdkfn::GetSVGImageBase64Data>(EP_GetSVGImageBase64Data)(m_traits.nDeviceType);
-    const QString strResult = pszData ? QString::fromUtf8(pszData) : QString("");
-    Pfn<sdkfn::FreeText>(EP_FreeSVGImageBase64Data)(m_traits.nDeviceType, pszData);
+    const QString strResult =
+        TakeText(Pfn<sdkfn::GetSVGImageBase64Data>(EP_GetSVGImageBase64Data)(m_traits.nDeviceType), EP_FreeSVGImageBase64Data);
     ADAPTER_LOG("GetSVGImageBase64Data", "<%ld>-Leave with strResult.length=%d", strResult.length());
     return strResult;
 }

@@ -147,7 +147,7 @@ void SysTrayMenuMgr::StopCheckSysTrayThread()
 {
     if (!m_pCheckSysTrayThread)
         return;
-    m_pCheckSysTrayThread->requestInterruption();
+    m_pCheckSysTrayThread->Stop();
     m_pCheckSysTrayThread->quit();
     m_pCheckSysTrayThread->wait();
     delete m_pCheckSysTrayThread;

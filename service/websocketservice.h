@@ -10,6 +10,7 @@ class QTimer;
 class QWebSocket;
 class QWebSocketServer;
 class SignObjManager;
+struct RequestCall;
 
 // The WebSocket server of the service thread: accepts clients, answers each
 // text request to its sender and broadcasts pad key presses to everyone.
@@ -29,12 +30,18 @@ public:
     // listening failed.
     quint16 serverPort() const;
 
-    QWebSocketServer* m_pWebSocketServer = nullptr;
-    QList<QWebSocket*> m_clients;
-    int m_nPort = 0;
-    SignObjManager* m_pSignObjMgr = nullptr;
-    QTimer* m_pTimer = nullptr;
-    bool m_bStartTimer = false;
+    // A read-only view of the state, for tests and benchmarks.
+    struct Status {
+        bool bManager = false;      // false only when listening failed
+        bool bKeyPollTimer = false; // likewise
+        bool bStartTimer = false;   // a pad was opened and not closed since
+        int nKeyPollMs = 0;         // interval of the running key poll, 0 while stopped
+        int nClients = 0;
+    };
+    Status status() const;
+    // The device-object manager, for operations without a request name;
+    // null when listening failed.
+    SignObjManager* signObjManager() const { return m_pSignObjMgr; }
 
 Q_SIGNALS:
     void closed();
@@ -45,4 +52,25 @@ public Q_SLOTS:
     void processTextMessage(QString message);
     void processBinaryMessage(QByteArray message);
     void socketDisconnected();
+
+private:
+    friend struct RequestCall;
+
+    // One connected page. State kept per connection belongs here.
+    struct Client {
+        QWebSocket* pSocket = nullptr;
+    };
+
+    // The row that answers a text request, with its members and the pad it
+    // acts on; a call without a row is refused and gets no reply.
+    RequestCall Lookup(const QString& message);
+    void StartKeyPoll();
+    void StopKeyPoll();
+
+    QWebSocketServer* m_pWebSocketServer = nullptr;
+    QList<Client> m_clients;
+    int m_nPort = 0;
+    SignObjManager* m_pSignObjMgr = nullptr;
+    QTimer* m_pTimer = nullptr;
+    bool m_bStartTimer = false;
 };

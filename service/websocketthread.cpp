@@ -20,7 +20,9 @@ void WebSocketThread::run()
     // Created here so that the server, its sockets, timer and manager belong
     // to this thread. A port above 65535 wraps, as a 16-bit port does.
     m_pWebSocketService = new WebSocketService(static_cast<quint16>(m_nWebSocketPort));
+    m_nListeningPort = m_pWebSocketService->serverPort();
     exec();
+    m_nListeningPort = 0;
     // Tear the service down on its own thread: its sockets and socket
     // notifiers must not be closed from the GUI thread.
     delete m_pWebSocketService;

@@ -2,6 +2,8 @@
 
 #include <QThread>
 
+#include <atomic>
+
 class WebSocketService;
 
 // The service thread: creates the WebSocket service in run() so that the
@@ -13,9 +15,15 @@ public:
     WebSocketThread(QObject* parent, int nWebSocketPort);
     ~WebSocketThread() override;
 
-    WebSocketService* m_pWebSocketService = nullptr;
-    int m_nWebSocketPort;
+    // The port the service listens on, readable from any thread: 0 before it
+    // listens, after it stopped, or when listening failed.
+    quint16 serverPort() const { return m_nListeningPort.load(); }
 
 protected:
     void run() override;
+
+private:
+    WebSocketService* m_pWebSocketService = nullptr;
+    int m_nWebSocketPort;
+    std::atomic<quint16> m_nListeningPort{0};
 };

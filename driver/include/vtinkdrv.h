@@ -63,7 +63,9 @@ VTINKDRV_API bool IsTheDeviceIDSupported(int nDeviceID);
  * result (0, -3, -4, -5, -6, -8, -10, -19, -20). Callbacks are stored on 0 only. */
 VTINKDRV_API int VTSPDAPI_Initial(int nDeviceID, HWSignDataCallback pfnHWSignDataCallback,
                                   FPDataCallback pfnFPDataCallback);
-/* Stop the workers, close the device, release libusb. 0, or -1 when no device id is active. */
+/* Stop the workers, close the device, release libusb. A worker that has not
+ * stopped within 1000 ms keeps the device and libusb open (closing them
+ * under it would free what it reads with). 0, or -1 when no device id is active. */
 VTINKDRV_API int VTSPDAPI_UnInitial(void);
 /* Screen on/off (HID and fingerprint pads). 0, -1, -7. */
 VTINKDRV_API int VTSPDAPI_OpenDeviceLCD(bool bOn);

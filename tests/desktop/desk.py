@@ -24,6 +24,9 @@ import time
 SKIP = 77
 PROGRAM = "vtink" + "host"  # spelt apart: see ws_client_main
 TRACE = "vt-test: "
+# Qt's warnings for GUI objects, timers or notifiers used from the wrong thread
+# (undefined behaviour, and printed into the user's terminal).
+QT_THREAD_WARNING = re.compile(r"in a different thread|from another thread|outside the GUI thread")
 
 
 class TestFailure(Exception):
@@ -144,7 +147,13 @@ class Program:
         except subprocess.TimeoutExpired:
             raise TestFailure("program still running after %.0f s; output:\n%s" % (timeout, self.output()))
         self.reader.join(5)
+        self.check_thread_warnings()
         return rc
+
+    def check_thread_warnings(self):
+        with self.cond:
+            bad = [l for _, l in self.lines if QT_THREAD_WARNING.search(l)]
+        check(not bad, "Qt thread warnings on stderr: %r" % bad)
 
     def kill(self):
         if self.proc.poll() is None:
@@ -156,9 +165,10 @@ class Program:
 
 
 class Desktop:
-    def __init__(self, isolate=True, bindir=None):
+    def __init__(self, isolate=True, bindir=None, padhost_dir=None):
         require_tools("Xvfb", "trayer", "xdotool", "xwininfo", "pgrep")
         self.bindir = bindir or os.getcwd()
+        self.padhost_dir = padhost_dir or self.bindir
         check(os.access(os.path.join(self.bindir, PROGRAM), os.X_OK),
               "run from the folder holding the program (build/bin)")
         self.tmp = tempfile.mkdtemp(prefix="vtdesk-")
@@ -315,7 +325,7 @@ class Desktop:
         argv = self.ns_prefix(cwd=cwd) + [exe]
         if pad_model:
             env["VT_PADHOST_EXE"] = exe
-            argv = [os.path.join(self.bindir, "desk_padhost"), pad_model, "--"] + argv[:-1] + ["@PROGRAM@"]
+            argv = [os.path.join(self.padhost_dir, "desk_padhost"), pad_model, "--"] + argv[:-1] + ["@PROGRAM@"]
         prog = Program(argv, self.env(**env), cwd)
         self.programs.append(prog)
         return prog

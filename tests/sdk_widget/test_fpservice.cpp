@@ -70,10 +70,9 @@ private Q_SLOTS:
         QVERIFY(m_pModel);
         m_pThread = new WebSocketThread(nullptr, 0);
         m_pThread->start();
-        QTRY_VERIFY_WITH_TIMEOUT(m_pThread->m_pWebSocketService && m_pThread->m_pWebSocketService->serverPort() != 0,
-                                 kDeadlineMs);
+        QTRY_VERIFY_WITH_TIMEOUT(m_pThread->serverPort() != 0, kDeadlineMs);
         m_pClient = new WsClient();
-        QVERIFY(m_pClient->open(m_pThread->m_pWebSocketService->serverPort()));
+        QVERIFY(m_pClient->open(m_pThread->serverPort()));
     }
     void cleanupTestCase()
     {

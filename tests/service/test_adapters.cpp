@@ -31,6 +31,16 @@ struct FakeSdkConfig {
 };
 }
 
+namespace {
+int resolvedCount(const SignObjAdapter& adapter)
+{
+    int n = 0;
+    for (int ep = 0; ep < EP_COUNT; ++ep)
+        n += adapter.IsResolved(static_cast<SdkEntryPoint>(ep));
+    return n;
+}
+} // namespace
+
 class TestAdapters : public QObject
 {
     Q_OBJECT
@@ -114,7 +124,9 @@ private Q_SLOTS:
         for (int id : ids) {
             std::unique_ptr<SignObjInterface> obj(SignObjManager::CreateSignObj(id));
             auto* adapter = dynamic_cast<SignObjAdapter*>(obj.get());
-            QCOMPARE(adapter ? adapter->m_traits.pszClassName : nullptr, classes[id]);
+            QCOMPARE(adapter ? adapter->Traits().pszClassName : nullptr, classes[id]);
+            if (adapter)
+                QCOMPARE(adapter->Traits().nDeviceType, id);
         }
         QVERIFY(dynamic_cast<SignObjQ230F*>(std::unique_ptr<SignObjInterface>(SignObjManager::CreateSignObj(7)).get()));
     }
@@ -122,11 +134,8 @@ private Q_SLOTS:
     void forwardsWithDeviceTypeAndMapping()
     {
         SignObjQ210 q210;
-        QVERIFY(q210.m_pSignPadSDK && q210.m_pSignPadSDK->isLoaded());
-        int nResolved = 0;
-        for (void* p : q210.m_pfn)
-            nResolved += p != nullptr;
-        QCOMPARE(nResolved, 31);
+        QVERIFY(q210.IsLoaded());
+        QCOMPARE(resolvedCount(q210), 31);
         QCOMPARE(QString::fromStdString(q210.PfnName(EP_SetPenWidth)), QString("m_pfn_VTQ210_SetPenWidth"));
         QVERIFY(q210.LoadDIVuziDadSDK()); // reloading replaces the handle
 
@@ -234,10 +243,7 @@ private Q_SLOTS:
     void tabletHasNoScreenCommands()
     {
         SignObjQT410 qt410;
-        int nResolved = 0;
-        for (void* p : qt410.m_pfn)
-            nResolved += p != nullptr;
-        QCOMPARE(nResolved, 28);
+        QCOMPARE(resolvedCount(qt410), 28);
         QCOMPARE(qt410.PenID(), QString(""));
         qt410.OpenLCD();
         qt410.CloseLCD();
@@ -288,11 +294,8 @@ private Q_SLOTS:
         QVERIFY(QDir::setCurrent(m_strBinDir + "/fakesdk-noabout"));
         SignObjQ210 q210;
         QVERIFY(!q210.LoadDIVuziDadSDK());
-        QCOMPARE(q210.m_pfn[EP_AboutBox], nullptr);
-        int nResolved = 0;
-        for (void* p : q210.m_pfn)
-            nResolved += p != nullptr;
-        QCOMPARE(nResolved, 30);
+        QVERIFY(!q210.IsResolved(EP_AboutBox));
+        QCOMPARE(resolvedCount(q210), 30);
         QVERIFY(q210.InitialDevice(2, 10, 10));
         QCOMPARE(q210.PadID(), QString("VTQ210_GetHWPadID-text"));
         QCOMPARE(q210.GetPointer(), QString("[]"));
@@ -307,7 +310,7 @@ private Q_SLOTS:
         QVERIFY(QDir::setCurrent(m_strBinDir + "/nosdk"));
         SignObjManager mgr;
         QVERIFY(!mgr.InitialDevice(2, 400, 200));
-        QVERIFY(mgr.m_pCurrentActiveSignObj); // held, answering as unavailable
+        QVERIFY(mgr.CurrentSignObj()); // held, answering as unavailable
         QCOMPARE(mgr.GetDeviceConfirmOrCancelKeyStatus(), -1);
         QCOMPARE(mgr.GetPointer(), QString("[]"));
         QCOMPARE(mgr.GetSize(), 0);

@@ -93,9 +93,9 @@ private:
     QStringList m_filesToRemove;
 
     // The service's state the cases look at.
-    bool keyPollRunning() const { return m_pService->m_pTimer->isActive(); }
-    bool keyPollStarted() const { return m_pService->m_bStartTimer; }
-    SignObjManager& manager() const { return *m_pService->m_pSignObjMgr; }
+    int keyPollMs() const { return m_pService->status().nKeyPollMs; }
+    bool keyPollStarted() const { return m_pService->status().bStartTimer; }
+    SignObjManager& manager() const { return *m_pService->signObjManager(); }
 
     // Plugs the model alone: the Q210 and Q220 share their USB ids, and a
     // plugged fingerprint pad keeps the HID pads from connecting.
@@ -220,7 +220,7 @@ private Q_SLOTS:
         QFETCH(QString, firmware);
         pad.setFirmware(firmware.toStdString());
         QVERIFY(open());
-        QVERIFY(keyPollRunning());
+        QCOMPARE(keyPollMs(), 20);
         QCOMPARE(call("GetDeviceInfo", {{"type", "1"}}), QString("true"));
         QCOMPARE(call("GetDeviceInfo", {{"type", "2"}}), QString("0,%1").arg(host().area.xSpan));
         QCOMPARE(call("GetDeviceInfo", {{"type", "3"}}), QString("0,%1").arg(host().area.ySpan));
@@ -239,7 +239,7 @@ private Q_SLOTS:
         QCOMPARE(call("OpenLCD"), QString("1"));
         QCOMPARE(call("ShowDeviceInfoOnLCD", {{"show", "1"}}), QString("1"));
         QCOMPARE(call("UnInitialDevice"), QString("1"));
-        QVERIFY(!keyPollRunning());
+        QCOMPARE(keyPollMs(), 0);
         QCOMPARE(call("GetDeviceInfo", {{"type", "6"}}), QString(""));
     }
 

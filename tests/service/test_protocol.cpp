@@ -96,6 +96,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("func");
         QTest::addColumn<QString>("result");
+        QTest::addColumn<bool>("held");
         const char* const rows[][2] = {
             {"UnInitialDevice", "0"}, {"GetAboutInfo", ""}, {"Clear", "1"}, {"SetPenColor", "1"},
             {"SetPenWidth", "1"}, {"SetPenStyle", "1"}, {"SaveDrawingImage", ""}, {"GetSize", "0"},
@@ -104,17 +105,25 @@ private Q_SLOTS:
             {"Encode", ""}, {"Decode", ""}, {"GetDecodeFilePath", ""}, {"GetInks", ""},
             {"SetDisplayedFPImageAt", "1"}, {"GetFingerPrintImage", ""}, {"InitialDevice", "0"},
         };
-        for (const auto& row : rows)
-            QTest::newRow(row[0]) << QString(row[0]) << QString(row[1]);
+        for (bool held : {false, true}) {
+            for (const auto& row : rows)
+                QTest::newRow(qPrintable(QString(row[0]) + (held ? " held" : ""))) << QString(row[0]) << QString(row[1]) << held;
+        }
     }
     // Exact bytes: compact, "Func" before "Result", every value a string.
+    // A held adapter that overrides nothing answers as no adapter at all.
     void repliesWithoutAdapter()
     {
         QFETCH(QString, func);
         QFETCH(QString, result);
+        QFETCH(bool, held);
+        if (held) {
+            SignObjManager::SetCreationTable([](int) { return new SignObjInterface(); });
+            QCOMPARE(m_pClient->call(req("InitialDevice", {{"id", "2"}})), QString("0")); // fails, stays held
+        }
         m_pClient->send(req(func, {{"id", "6"}, {"type", "3"}}));
         QCOMPARE(m_pClient->next(), QString("{\"Func\":\"%1\",\"Result\":\"%2\"}").arg(func, result));
-        QVERIFY(!m_pService->m_bStartTimer);
+        QVERIFY(!m_pService->status().bStartTimer);
     }
 
     void noReplyForRefusedText_data()
@@ -143,17 +152,16 @@ private Q_SLOTS:
     {
         useTestAdapter();
         QCOMPARE(m_pClient->call(req("InitialDevice", {{"id", "2"}, {"width", "400"}, {"height", "200"}})), QString("1"));
-        QVERIFY(m_pService->m_bStartTimer);
-        QVERIFY(m_pService->m_pTimer->isActive());
-        QCOMPARE(m_pService->m_pTimer->interval(), 20);
+        QVERIFY(m_pService->status().bStartTimer);
+        QCOMPARE(m_pService->status().nKeyPollMs, 20);
 
         m_pClient->send(req("InitialDevice", {{"id", "5"}, {"width", "1"}, {"height", "1"}}));
         QCOMPARE(m_pClient->call(req("GetSize")), QString("42")); // the adapter is still the first one
         QCOMPARE(g_journal.calls, QStringList({"Create(2)", "Init(2,400,200)"}));
 
         QCOMPARE(m_pClient->call(req("UnInitialDevice", {{"id", "2"}})), QString("1"));
-        QVERIFY(!m_pService->m_bStartTimer);
-        QVERIFY(!m_pService->m_pTimer->isActive());
+        QVERIFY(!m_pService->status().bStartTimer);
+        QCOMPARE(m_pService->status().nKeyPollMs, 0);
         QCOMPARE(m_pClient->call(req("UnInitialDevice")), QString("0"));
         // Idle again: a new InitialDevice is accepted.
         QCOMPARE(m_pClient->call(req("InitialDevice", {{"id", "5"}, {"width", "10"}, {"height", "20"}})), QString("1"));
@@ -165,8 +173,8 @@ private Q_SLOTS:
         useTestAdapter();
         g_journal.bInitResult = false;
         QCOMPARE(m_pClient->call(req("InitialDevice", {{"id", "2"}, {"width", "4"}, {"height", "2"}})), QString("0"));
-        QVERIFY(!m_pService->m_bStartTimer);
-        QVERIFY(!m_pService->m_pTimer->isActive());
+        QVERIFY(!m_pService->status().bStartTimer);
+        QCOMPARE(m_pService->status().nKeyPollMs, 0);
         QCOMPARE(m_pClient->call(req("GetSize")), QString("42")); // answered by the held adapter
         g_journal.bInitResult = true;
         QCOMPARE(m_pClient->call(req("InitialDevice", {{"id", "2"}, {"width", "4"}, {"height", "2"}})), QString("1"));
@@ -210,7 +218,7 @@ private Q_SLOTS:
         useTestAdapter();
         WsClient other;
         QVERIFY(other.open(m_pService->serverPort()));
-        QTRY_COMPARE_WITH_TIMEOUT(m_pService->m_clients.size(), 2, DEADLINE_MS);
+        QTRY_COMPARE_WITH_TIMEOUT(m_pService->status().nClients, 2, DEADLINE_MS);
 
         QCOMPARE(m_pClient->call(req("InitialDevice", {{"id", "2"}, {"width", "400"}, {"height", "200"}})), QString("1"));
         QCOMPARE(other.call(req("GetSize")), QString("42"));
@@ -232,13 +240,13 @@ private Q_SLOTS:
 
         // A client that leaves is dropped; the next event still reaches the other.
         other.m_socket.close();
-        QTRY_COMPARE_WITH_TIMEOUT(m_pService->m_clients.size(), 1, DEADLINE_MS);
+        QTRY_COMPARE_WITH_TIMEOUT(m_pService->status().nClients, 1, DEADLINE_MS);
         g_journal.keyStatuses << 1;
         QCOMPARE(m_pClient->next(), confirm);
 
         // Idle: no polling.
         QCOMPARE(m_pClient->call(req("UnInitialDevice")), QString("1"));
-        QCOMPARE(m_pService->m_pTimer->isActive(), false);
+        QCOMPARE(m_pService->status().nKeyPollMs, 0);
     }
 
     void binaryFrameIsEchoed()
@@ -257,8 +265,9 @@ private Q_SLOTS:
     void portInUse()
     {
         WebSocketService second(m_pService->serverPort());
-        QCOMPARE(second.m_pSignObjMgr, nullptr);
-        QCOMPARE(second.m_pTimer, nullptr);
+        QCOMPARE(second.signObjManager(), nullptr);
+        QVERIFY(!second.status().bManager);
+        QVERIFY(!second.status().bKeyPollTimer);
         QCOMPARE(second.serverPort(), quint16(0));
         QVERIFY(second.ProcessRequestedJsonString("{\"Func\":\"GetSize\"}").isEmpty());
         second.MyTimerSlot(); // nothing to poll, no crash
@@ -290,10 +299,11 @@ private Q_SLOTS:
         } // destructor closes, then deletes
         QCOMPARE(g_journal.calls, QStringList({"Create(5)", "Init(5,1,2)", "UnInit", "deleted", "Create(2)", "Init(2,3,4)",
                                                "UnInit", "deleted", "Create(6)", "Create(2)", "Init(2,5,6)", "UnInit", "deleted"}));
-        // An adapter overriding nothing answers with the interface defaults.
+        // An adapter overriding nothing answers as the manager does with none:
+        // no ink and no key press (0 would be the cancel key).
         SignObjInterface plain;
-        QVERIFY(plain.GetPointer().isNull());
-        QCOMPARE(plain.GetDeviceConfirmOrCancelKeyStatus(), 0);
+        QCOMPARE(plain.GetPointer(), QString("[]"));
+        QCOMPARE(plain.GetDeviceConfirmOrCancelKeyStatus(), -1);
     }
 
     // The service thread serves clients and tears everything down on quit.
@@ -305,19 +315,13 @@ private Q_SLOTS:
         probe.close();
         WebSocketThread thread(nullptr, port + 65536); // wraps to the same port
         thread.start();
+        QTRY_COMPARE_WITH_TIMEOUT(thread.serverPort(), port, DEADLINE_MS);
         WsClient client;
-        QElapsedTimer timer;
-        timer.start();
-        bool bOpen = false;
-        while (!bOpen && timer.elapsed() < DEADLINE_MS) {
-            bOpen = client.open(port, 500);
-            if (!bOpen)
-                client.m_socket.abort();
-        }
-        QVERIFY(bOpen);
+        QVERIFY(client.open(port));
         QCOMPARE(client.call(req("GetSize")), QString("0"));
         thread.quit();
         QVERIFY(thread.wait(DEADLINE_MS));
+        QCOMPARE(thread.serverPort(), quint16(0));
         QTRY_VERIFY_WITH_TIMEOUT(client.m_bDisconnected, DEADLINE_MS);
     }
 };

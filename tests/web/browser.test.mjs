@@ -1,21 +1,26 @@
 // The whole road in a real browser: Debian's chromium (headless) opens the
 // demo page from http://localhost, opens a virtual Q210, watches a signature
 // drawn through vtinkpad's control interface, confirms and shows the result.
+// The page runs the web kit as npm installs it (packed and installed into a
+// scratch project), not the source tree's copy.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 
+import { spawnSync } from 'node:child_process';
+
 import {
-  SOURCE_DIR, missingTools, recordsOf, sample, startStack, stopAll, waitFor,
+  SOURCE_DIR, WEB_DIR, installPackedKit, missingTools, recordsOf, sample, startStack, stopAll, waitFor,
 } from './harness.mjs';
 
 const CHROMIUM = '/usr/bin/chromium';
 const kitDir = path.join(SOURCE_DIR, 'web/tests');
 const missing = missingTools();
 if (!existsSync(CHROMIUM)) missing.push(CHROMIUM);
+if (spawnSync('sh', ['-c', 'command -v npm']).status !== 0) missing.push('npm');
 if (!existsSync(path.join(kitDir, 'node_modules/playwright-core/package.json'))) {
   missing.push('playwright-core (npm ci --prefix web/tests)');
 }
@@ -29,9 +34,17 @@ const artifacts = process.env.VT_ARTIFACT_DIR || path.join(SOURCE_DIR, 'build/ar
 let stack;
 let context;
 let profile;
+let site; // served by vtinkpad: demo/ and the installed vtinkhost.js
+let installedKit;
 
 before(async () => {
-  stack = await startStack();
+  const kit = installPackedKit();
+  installedKit = path.join(kit.dir, 'vtinkhost.js');
+  site = path.join(kit.app, 'site');
+  mkdirSync(site);
+  symlinkSync(path.join(WEB_DIR, 'demo'), path.join(site, 'demo'));
+  symlinkSync(installedKit, path.join(site, 'vtinkhost.js'));
+  stack = await startStack({ serveDir: site });
   profile = mkdtempSync(path.join(tmpdir(), 'vtweb-chromium-'));
   context = await chromium.launchPersistentContext(profile, {
     executablePath: CHROMIUM,
@@ -76,11 +89,15 @@ test('sign in the demo page with the virtual pad', async () => {
   const page = await context.newPage();
   const errors = [];
   page.on('pageerror', (e) => errors.push(e.message));
+  const kitLoads = [];
+  page.on('response', (r) => { if (new URL(r.url()).pathname === '/vtinkhost.js') kitLoads.push(r); });
   const url = `http://localhost:${stack.controlPort}/demo/?ws=${encodeURIComponent(stack.wsUrl)}`;
   await page.goto(url);
   const T = { timeout: 20000 };
 
   await page.getByTestId('connection').filter({ hasText: /^connected$/ }).waitFor(T);
+  assert.equal(kitLoads.length, 1, 'the page loads the kit once');
+  assert.equal(await kitLoads[0].text(), readFileSync(installedKit, 'utf8'), 'the page runs the installed kit');
   await page.getByTestId('virtual-signer').waitFor({ state: 'visible', ...T });
   await page.getByTestId('open').click();
   await page.getByTestId('status').filter({ hasText: 'Q210 open' }).waitFor(T);
@@ -136,7 +153,7 @@ test('sign in the demo page with the virtual pad', async () => {
 });
 
 test('the fingerprint pad: a finger on the reader shows in the page', async () => {
-  const fp = await startStack({ models: ['q230f'] });
+  const fp = await startStack({ models: ['q230f'], serveDir: site });
   const page = await context.newPage();
   try {
     const errors = [];

@@ -154,7 +154,7 @@ function programPath(dir, realName) {
 /**
  * Starts vtinkhost under vtinkpad.
  * opts: {models, wsPort, realName, program (argv instead of vtinkhost), waitForService,
- * wrap (command that runs vtinkpad, e.g. unshare)}
+ * wrap (command that runs vtinkpad, e.g. unshare), serveDir (served instead of web/)}
  */
 export async function startStack(opts = {}) {
   const models = opts.models || ['q210'];
@@ -172,7 +172,7 @@ export async function startStack(opts = {}) {
   delete env.LD_PRELOAD;
   delete env.UMOCKDEV_DIR;
   const portFile = path.join(dir, 'control-port');
-  const args = ['--port-file', portFile, '--serve', WEB_DIR, '--interval', '2',
+  const args = ['--port-file', portFile, '--serve', opts.serveDir || WEB_DIR, '--interval', '2',
     ...models.flatMap((m) => ['--model', m]), '--', ...program];
   const wrap = opts.wrap || [];
   const cmd = [...wrap, path.join(BIN_DIR, 'vtinkpad'), ...args];
@@ -233,4 +233,29 @@ export function recordsOf(signature) {
 
 export function sample(name) {
   return JSON.parse(readFileSync(path.join(BIN_DIR, 'signatures', `${name}.json`), 'utf8'));
+}
+
+/**
+ * The web kit as integrators get it: `npm pack` of web/, installed from the
+ * tarball into a new scratch project (offline: the package has no
+ * dependencies). Returns {app (the project), dir (the installed package),
+ * tarball, files (as npm packed them)}.
+ */
+export function installPackedKit() {
+  const root = mkdtempSync(path.join(tmpdir(), 'vtweb-npm-'));
+  cleanups.push(() => rmSync(root, { recursive: true, force: true }));
+  const npm = (args, cwd) => {
+    const r = spawnSync('npm', args, {
+      cwd, encoding: 'utf8', env: { ...process.env, npm_config_update_notifier: 'false', npm_config_fund: 'false' },
+    });
+    if (r.status !== 0) throw new Error(`npm ${args.join(' ')}: code ${r.status}\n${r.stdout}${r.stderr}`);
+    return r.stdout;
+  };
+  const [packed] = JSON.parse(npm(['pack', WEB_DIR, '--json', '--pack-destination', root], root));
+  const tarball = path.join(root, packed.filename);
+  const app = path.join(root, 'app');
+  mkdirSync(app);
+  writeFileSync(path.join(app, 'package.json'), `${JSON.stringify({ name: 'vtinkhost-scratch', private: true, type: 'module' })}\n`);
+  npm(['install', '--offline', '--no-audit', '--ignore-scripts', tarball], app);
+  return { app, dir: path.join(app, 'node_modules', 'vtinkhost'), tarball, files: packed.files.map((f) => f.path) };
 }

@@ -3,7 +3,7 @@
 // reader, the capture cycle and the screen-image transfer.
 #include "events.h"
 #include "families.h"
-#include "fingerprint_internal.h"
+#include "fingerprint.h"
 #include "padsim.h"
 #include "q230g.h"
 
@@ -111,7 +111,7 @@ TEST_F(Fingerprint, RefusedOrUnansweredOpenFails)
         FingerprintPadModel& m = plug();
         m.setOpenAnswer(answer);
         EXPECT_EQ(open(), VTSPDART_FP_OPEN_FAILED);
-        EXPECT_FALSE(IsCaptureThreadRunning_Q230G());
+        EXPECT_FALSE(g_familyQ230G.CaptureRunning());
         EXPECT_EQ(VTSPDAPI_UnInitial(), VTSPDART_SUCCESS);
         EXPECT_EQ(pad().claimedInterfaces(FingerprintPadModel::PEN), 0);
         // Nothing stayed open: the pad opens once it answers.
@@ -183,7 +183,7 @@ TEST_F(Fingerprint, ThreeFailedRewindsEndTheCapture)
         return t.device == FingerprintPadModel::READER && startsWith(t.data, {0x02, 0x04, 0xCC, 0xCC});
     });
     m.placeFinger(FingerprintPadModel::patternImage(3), 10);
-    EXPECT_TRUE(eventually([] { return !IsCaptureThreadRunning_Q230G(); }));
+    EXPECT_TRUE(eventually([] { return !g_familyQ230G.CaptureRunning(); }));
     int rewinds = 0;
     for (const Transfer& t : pad().received())
         rewinds += t.kind == Transfer::Out && t.stalled && startsWith(t.data, {0x02, 0x04, 0xCC, 0xCC, 0xF8, 0x07});
@@ -198,8 +198,8 @@ TEST_F(Fingerprint, BadStartAnswerEndsTheCapture)
     openAndWaitForStart();
     m.setStartAnswer(0);
     m.placeFinger(FingerprintPadModel::patternImage(4), 10);
-    EXPECT_TRUE(eventually([] { return !IsCaptureThreadRunning_Q230G(); }));
-    EXPECT_TRUE(IsPenReaderRunning_Q230G());  // pen input goes on
+    EXPECT_TRUE(eventually([] { return !g_familyQ230G.CaptureRunning(); }));
+    EXPECT_TRUE(g_familyQ230G.PenReaderRunning());  // pen input goes on
 }
 
 TEST_F(Fingerprint, WaitingForAFingerEndsOnAbort)
@@ -208,20 +208,20 @@ TEST_F(Fingerprint, WaitingForAFingerEndsOnAbort)
     openAndWaitForStart();
     // Several 200 ms waits without a finger: still waiting.
     ASSERT_TRUE(pad().waitForPendingRead(5s, FingerprintPadModel::READER));
-    EXPECT_TRUE(IsCaptureThreadRunning_Q230G());
-    g_bAbort_Q230G_FP = 1;
-    EXPECT_TRUE(eventually([] { return !IsCaptureThreadRunning_Q230G(); }, 5s));
+    EXPECT_TRUE(g_familyQ230G.CaptureRunning());
+    g_familyQ230G.StopCapture();
+    EXPECT_TRUE(eventually([] { return !g_familyQ230G.CaptureRunning(); }, 5s));
 }
 
 TEST_F(Fingerprint, ShutdownEndsBothThreadsAndClosesTheReader)
 {
     plug();
     openAndWaitForStart();
-    EXPECT_TRUE(IsPenReaderRunning_Q230G());
-    EXPECT_TRUE(IsCaptureThreadRunning_Q230G());
+    EXPECT_TRUE(g_familyQ230G.PenReaderRunning());
+    EXPECT_TRUE(g_familyQ230G.CaptureRunning());
     EXPECT_EQ(VTSPDAPI_UnInitial(), VTSPDART_SUCCESS);
-    EXPECT_FALSE(IsPenReaderRunning_Q230G());
-    EXPECT_FALSE(IsCaptureThreadRunning_Q230G());
+    EXPECT_FALSE(g_familyQ230G.PenReaderRunning());
+    EXPECT_FALSE(g_familyQ230G.CaptureRunning());
     EXPECT_EQ(pad().claimedInterfaces(FingerprintPadModel::PEN), 0);
     // The close command went out after the reader's interface was released.
     const std::vector<Bytes> cmds = readerCommands();
@@ -235,7 +235,7 @@ TEST_F(Fingerprint, UnplugStopsThePenReader)
     plug();
     openAndWaitForStart();
     pad().unplug();
-    EXPECT_TRUE(eventually([] { return !IsPenReaderRunning_Q230G() && !IsCaptureThreadRunning_Q230G(); }));
+    EXPECT_TRUE(eventually([] { return !g_familyQ230G.PenReaderRunning() && !g_familyQ230G.CaptureRunning(); }));
     EXPECT_EQ(VTSPDAPI_UnInitial(), VTSPDART_SUCCESS);
 }
 
@@ -266,11 +266,11 @@ TEST_F(Fingerprint, ImageAnswersAreNotPenReports)
     answer[1] = 0xE1;
     answer[2] = 0x01;
     pad().sendRaw(0x81, answer);
-    EXPECT_TRUE(eventually([] { return SentFPImageStatus_Q230G() == SENT_FPIMAGE_SIZE_UNMATCH; }));
+    EXPECT_TRUE(eventually([] { return g_familyQ230G.SentFPImageStatus() == SENT_FPIMAGE_SIZE_UNMATCH; }));
     answer[1] = 0xD0;
     answer[2] = 0x00;
     pad().sendRaw(0x81, answer);
-    EXPECT_TRUE(eventually([] { return SentFPImageStatus_Q230G() == SENT_FPIMAGE_BLOCK_SUCCEEDED; }));
+    EXPECT_TRUE(eventually([] { return g_familyQ230G.SentFPImageStatus() == SENT_FPIMAGE_BLOCK_SUCCEEDED; }));
     // E1 02 is no answer: a pen report masked with byte 12, contact.
     Bytes pen(16, 0);
     pen[1] = 0xE1;
@@ -287,7 +287,7 @@ TEST_F(Fingerprint, ImageAnswersAreNotPenReports)
         {3, 4, 0, HWET_CANCEL_KEY},
     };
     EXPECT_EQ(Events::instance().waitPen(expected.size()), expected);
-    EXPECT_EQ(SentFPImageStatus_Q230G(), SENT_FPIMAGE_BLOCK_SUCCEEDED);
+    EXPECT_EQ(g_familyQ230G.SentFPImageStatus(), SENT_FPIMAGE_BLOCK_SUCCEEDED);
 }
 
 // ---- screen image ----------------------------------------------------------------------

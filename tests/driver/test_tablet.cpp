@@ -4,7 +4,7 @@
 #include "families.h"
 #include "padsim.h"
 #include "qt410.h"
-#include "tablet_internal.h"
+#include "tablet.h"
 
 #include <cstring>
 
@@ -20,14 +20,15 @@ struct TabletCase {
     const padsim::TabletIdentity* identity;
     const char* clearProduct;
     int shutdownPenMode;  // pen mode the tablet is left in
+    TabletFamily* family;
 };
 
 // Device ids and product texts as the emulated tablets carry them.
 const TabletCase kCases[] = {
     {"QT410", padsim::kQT410Identity.deviceId, &padsim::kQT410Identity, padsim::kQT410Identity.product,
-     TABLET_PEN_MODE_CUSTOM_QT410},
+     TABLET_PEN_MODE_CUSTOM_QT410, &g_familyQT410},
     {"M420", padsim::kM420Identity.deviceId, &padsim::kM420Identity, padsim::kM420Identity.product,
-     TABLET_PEN_MODE_STD_M420},
+     TABLET_PEN_MODE_STD_M420, &g_familyM420},
 };
 
 const PenEvent kCancel{0, 0, 0, HWET_CANCEL_KEY};
@@ -42,7 +43,8 @@ protected:
     }
     TabletModel& model() { return static_cast<TabletModel&>(pad().model()); }
     int open() { return VTSPDAPI_Initial(GetParam().deviceId, Events::onPen, nullptr); }
-    const TabletDeviceInfo& info() { return *TabletDeviceInfoOf(GetParam().deviceId); }
+    const TabletDeviceInfo& info() { return family().DeviceInfo(); }
+    TabletFamily& family() { return *GetParam().family; }
     std::string padId()
     {
         char buf[64];
@@ -149,7 +151,7 @@ TEST_P(Tablet, CapacityRecordInBothCoordinateWidths)
     EXPECT_EQ(info().MaxLogicY, 5000u);
     EXPECT_EQ(info().MaxPressure, 2047u);
     EXPECT_EQ(info().lpi, 1000u);
-    EXPECT_EQ(TabletContextOf(GetParam().deviceId)->MaxLogicY, 5000);
+    EXPECT_EQ(family().Context().MaxLogicY, 5000);
     ASSERT_EQ(VTSPDAPI_UnInitial(), VTSPDART_SUCCESS);
 
     m.setXYBytes(2);
@@ -228,9 +230,8 @@ TEST_P(Tablet, OpenSwitchesToSelfDefinedModesAndRecordsAcknowledgements)
     ASSERT_EQ(open(), VTSPDART_SUCCESS);
     EXPECT_EQ(m.penMode(), TABLET_PEN_MODE_CUSTOM_QT410);
     EXPECT_EQ(m.keyModeCount(), 1);
-    const int id = GetParam().deviceId;
     EXPECT_TRUE(eventually([&] {
-        return (TabletAckMaskOf(id) & (TABLET_ACK_CUSTOM_PEN | TABLET_ACK_CUSTOM_HOTKEYS)) ==
+        return (family().AckMask() & (TABLET_ACK_CUSTOM_PEN | TABLET_ACK_CUSTOM_HOTKEYS)) ==
                (TABLET_ACK_CUSTOM_PEN | TABLET_ACK_CUSTOM_HOTKEYS);
     }));
     // A short acknowledgement is dropped, a good one recorded.
@@ -238,7 +239,7 @@ TEST_P(Tablet, OpenSwitchesToSelfDefinedModesAndRecordsAcknowledgements)
     pad().sendRaw(model().penEndpoint, Bytes{0x09, 0x81, 0x01});
     pad().touchCancel();
     Events::instance().penUntil(kCancel);
-    EXPECT_TRUE(TabletAckMaskOf(id) & TABLET_ACK_STD_MOUSE);
+    EXPECT_TRUE(family().AckMask() & TABLET_ACK_STD_MOUSE);
 }
 
 TEST_P(Tablet, ClearGoesOnlyToTheModelsOwnProduct)
@@ -248,7 +249,7 @@ TEST_P(Tablet, ClearGoesOnlyToTheModelsOwnProduct)
     EXPECT_EQ(VTSPDAPI_ClearDeviceContent(), VTSPDART_SUCCESS);
     EXPECT_EQ(vendorOuts(0x0F), 1);  // the transfer is done when the call returns
     EXPECT_EQ(m.clearCount(), 1);
-    EXPECT_TRUE(eventually([&] { return TabletAckMaskOf(GetParam().deviceId) & TABLET_ACK_CLEAR; }));
+    EXPECT_TRUE(eventually([&] { return family().AckMask() & TABLET_ACK_CLEAR; }));
     ASSERT_EQ(VTSPDAPI_UnInitial(), VTSPDART_SUCCESS);
 
     for (const char* other : {"RUVU410X", "ROV42", "RUVU410", "ROV420"}) {
@@ -269,9 +270,9 @@ TEST_P(Tablet, ShutdownLeavesThePenModeOfTheModel)
 {
     TabletModel& m = plug();
     ASSERT_EQ(open(), VTSPDART_SUCCESS);
-    EXPECT_TRUE(TabletReaderRunningOf(GetParam().deviceId));
+    EXPECT_TRUE(family().ReaderRunning());
     EXPECT_EQ(VTSPDAPI_UnInitial(), VTSPDART_SUCCESS);
-    EXPECT_FALSE(TabletReaderRunningOf(GetParam().deviceId));
+    EXPECT_FALSE(family().ReaderRunning());
     EXPECT_EQ(m.penMode(), GetParam().shutdownPenMode);
     EXPECT_EQ(pad().claimedInterfaces(), 0);
 }
@@ -336,9 +337,9 @@ TEST_P(Tablet, ReaderStopsWhenTheTabletIsUnplugged)
 {
     plug();
     ASSERT_EQ(open(), VTSPDART_SUCCESS);
-    ASSERT_TRUE(TabletReaderRunningOf(GetParam().deviceId));
+    ASSERT_TRUE(family().ReaderRunning());
     pad().unplug();
-    EXPECT_TRUE(eventually([&] { return !TabletReaderRunningOf(GetParam().deviceId); }));
+    EXPECT_TRUE(eventually([&] { return !family().ReaderRunning(); }));
     EXPECT_EQ(VTSPDAPI_UnInitial(), VTSPDART_SUCCESS);
 }
 

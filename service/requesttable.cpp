@@ -1,0 +1,212 @@
+// The request protocol: the table of functions, the lookup that accepts or
+// refuses a text request, and the key-event poll.
+#include "requesttable.h"
+
+#include "signobjinterface.h"
+#include "signobjmanager.h"
+#include "vtlog.h"
+#include "websocketservice.h"
+
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QTimer>
+
+namespace {
+
+const int KEY_POLL_INTERVAL_MS = 20;
+const int INK_IMAGE_TYPE = 6; // decodes into the SDK's point store, not a file
+
+QString Flag(bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); }
+
+QString TextMember(const QJsonObject& request, const char* pszKey)
+{
+    const QJsonValue value = request.value(QLatin1String(pszKey));
+    return value.isString() ? value.toString() : QString("");
+}
+
+// Handlers of the rows below. Except for the first two, they run only while
+// the manager holds an adapter, and act on it directly.
+QString InitialDevice(const RequestCall& c)
+{
+    const bool bOpened = c.pManager->InitialDevice(c.Int(0), c.Int(1), c.Int(2));
+    if (bOpened)
+        c.StartKeyPoll();
+    return Flag(bOpened);
+}
+QString UnInitialDevice(const RequestCall& c)
+{
+    c.StopKeyPoll(); // even when nothing is open
+    return Flag(c.pManager->UnInitialDevice());
+}
+QString GetAboutInfo(const RequestCall& c) { return c.pPad->GetAboutInfo(); }
+QString Clear(const RequestCall& c) { c.pPad->Clear(); return Flag(true); }
+QString SetPenColor(const RequestCall& c) { c.pPad->SetPenColor(c.Int(0), c.Int(1), c.Int(2)); return Flag(true); }
+QString SetPenWidth(const RequestCall& c) { c.pPad->SetPenWidth(c.Int(0)); return Flag(true); }
+QString SetPenStyle(const RequestCall& c) { c.pPad->SetPenStyle(c.Int(0) == 0); return Flag(true); } // 0: pressure on
+QString SaveDrawingImage(const RequestCall& c) { return c.pPad->SaveDrawImage(c.Int(0), c.Int(1), c.Text(2)); }
+QString GetSize(const RequestCall& c) { return QString::number(c.pPad->GetSize()); }
+QString GetPointer(const RequestCall& c) { return c.pPad->GetPointer(); }
+QString SetClip(const RequestCall& c) { c.pPad->SetClip(c.Int(0), c.Int(1)); return Flag(true); }
+QString PadID(const RequestCall& c) { return c.pPad->PadID(); }
+QString PenID(const RequestCall& c) { return c.pPad->PenID(); }
+QString VersionID(const RequestCall& c) { return c.pPad->VersionID(); }
+QString ShowDeviceInfoOnLCD(const RequestCall& c) { c.pPad->DisplayDeviceInfoInLCD(c.Int(0) == 1); return Flag(true); }
+QString OpenLCD(const RequestCall& c) { c.pPad->OpenLCD(); return Flag(true); }
+QString CloseLCD(const RequestCall& c) { c.pPad->CloseLCD(); return Flag(true); }
+QString GetDeviceInfo(const RequestCall& c) { return c.pPad->GetDeviceInfo(c.Int(0)); }
+QString Encode(const RequestCall& c) { return c.pPad->Encode(c.Int(0)); }
+QString Decode(const RequestCall& c)
+{
+    const int nType = c.Int(0);
+    return c.pPad->Decode(nType, nType == INK_IMAGE_TYPE ? QString("") : c.Text(2), c.Text(1));
+}
+QString GetDecodeFilePath(const RequestCall& c) { return c.pPad->GetDecodeFilePath(); }
+QString GetInks(const RequestCall& c) { return c.pPad->GetInks(); }
+QString SetDisplayedFPImageAt(const RequestCall& c)
+{
+    c.pPad->SetDisplayedFPImageAt(c.Int(0), c.Int(1), c.Int(2), c.Int(3), c.Int(4), c.Int(5));
+    return Flag(true);
+}
+QString GetFingerPrintImage(const RequestCall& c) { return c.pPad->GetFingerPrintImage(c.Int(0) == 1); }
+
+// One row per function, in the order names are compared. Setters answer
+// "1" whether or not a pad is open; a null reply without a pad means the
+// handler runs either way.
+const RequestRow ROWS[] = {
+    // Func                    members read                                                        no pad    handler
+    {"InitialDevice",          {"id", "width", "height"},                                          nullptr,  InitialDevice, true}, // refused while a pad is open
+    {"UnInitialDevice",        {"id"},                                                             nullptr,  UnInitialDevice}, // "id" is ignored
+    {"GetAboutInfo",           {},                                                                 "",       GetAboutInfo},
+    {"Clear",                  {},                                                                 "1",      Clear},
+    {"SetPenColor",            {"r", "g", "b"},                                                    "1",      SetPenColor},
+    {"SetPenWidth",            {"width"},                                                          "1",      SetPenWidth},
+    {"SetPenStyle",            {"style"},                                                          "1",      SetPenStyle},
+    {"SaveDrawingImage",       {"type", "dpi", "path"},                                            "",       SaveDrawingImage},
+    {"GetSize",                {},                                                                 "0",      GetSize},
+    {"GetPointer",             {},                                                                 "[]",     GetPointer},
+    {"SetClip",                {"width", "height"},                                                "1",      SetClip},
+    {"PadID",                  {},                                                                 "",       PadID},
+    {"PenID",                  {},                                                                 "",       PenID},
+    {"VersionID",              {},                                                                 "",       VersionID},
+    {"ShowDeviceInfoOnLCD",    {"show"},                                                           "1",      ShowDeviceInfoOnLCD},
+    {"OpenLCD",                {},                                                                 "1",      OpenLCD},
+    {"CloseLCD",               {},                                                                 "1",      CloseLCD},
+    {"GetDeviceInfo",          {"type"},                                                           "",       GetDeviceInfo},
+    {"Encode",                 {"type"},                                                           "",       Encode},
+    {"Decode",                 {"type", "data", "path"},                                           "",       Decode}, // no "path" for ink
+    {"GetDecodeFilePath",      {},                                                                 "",       GetDecodeFilePath},
+    {"GetInks",                {},                                                                 "",       GetInks},
+    {"SetDisplayedFPImageAt",  {"canvaswidth", "canvasheight", "left", "top", "width", "height"},  "1",      SetDisplayedFPImageAt},
+    {"GetFingerPrintImage",    {"fpimageonly"},                                                    "",       GetFingerPrintImage},
+};
+
+QString ReplyWithoutPad(const RequestCall& c)
+{
+    return QString::fromLatin1(c.pRow->pszReplyWithoutPad);
+}
+
+} // namespace
+
+const RequestRow* FindRequestRow(const QString& strFunc)
+{
+    for (const RequestRow& row : ROWS) {
+        if (strFunc == QLatin1String(row.pszFunc))
+            return &row;
+    }
+    return nullptr;
+}
+
+QJsonObject RequestReply(const QString& strFunc, const QString& strResult)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("Func"), strFunc);
+    object.insert(QStringLiteral("Result"), strResult);
+    return object;
+}
+
+int RequestCall::Int(int i) const
+{
+    const char* pszKey = pRow->apszReads[i];
+    const QJsonValue value = pszKey ? request.value(QLatin1String(pszKey)) : QJsonValue();
+    if (!value.isString())
+        return 0;
+    bool bOk = false;
+    const int n = value.toString().toInt(&bOk, 10);
+    return bOk ? n : 0;
+}
+
+QString RequestCall::Text(int i) const
+{
+    const char* pszKey = pRow->apszReads[i];
+    return pszKey ? TextMember(request, pszKey) : QString("");
+}
+
+void RequestCall::StartKeyPoll() const { pService->StartKeyPoll(); }
+void RequestCall::StopKeyPoll() const { pService->StopKeyPoll(); }
+
+RequestCall WebSocketService::Lookup(const QString& message)
+{
+    static const char* const LABEL = "WebSocketService::ProcessRequestedJsonString()";
+    RequestCall call;
+    call.request = QJsonDocument::fromJson(message.toUtf8()).object();
+    if (!call.request.contains(QStringLiteral("Func"))) {
+        VT_LOG(LABEL, "<%ld>-Leave due to 'bContainFuncKey == false' !!!");
+        return RequestCall();
+    }
+    if (!m_pSignObjMgr) {
+        VT_LOG(LABEL, "<%ld>-Leave due to 'm_pSignObjMgr == nullptr' !!!");
+        return RequestCall();
+    }
+    const QString strFunc = TextMember(call.request, "Func");
+    const RequestRow* pRow = FindRequestRow(strFunc);
+    if (!pRow) {
+        VT_LOG(LABEL, "<%ld>-Leave due to invalid func name (%s) !!!", strFunc.toUtf8().constData());
+        return RequestCall();
+    }
+    if (pRow->bRefusedWhileOpen && m_bStartTimer) {
+        // The open pad stays open; the request gets no reply.
+        VT_LOG(LABEL, "<%ld>-Leave due to 'm_bStartTimer == true' !!!");
+        return RequestCall();
+    }
+    call.pRow = pRow;
+    call.pService = this;
+    call.pManager = m_pSignObjMgr;
+    call.pPad = m_pSignObjMgr->CurrentSignObj();
+    call.pfnAnswer = call.pPad || !pRow->pszReplyWithoutPad ? pRow->handler : ReplyWithoutPad;
+    return call;
+}
+
+QJsonObject WebSocketService::ProcessRequestedJsonString(QString message)
+{
+    const RequestCall call = Lookup(message);
+    if (!call.pRow)
+        return getNullJsonObject();
+    return RequestReply(QLatin1String(call.pRow->pszFunc), call.pfnAnswer(call));
+}
+
+void WebSocketService::StartKeyPoll()
+{
+    if (!m_pTimer)
+        return;
+    m_bStartTimer = true;
+    m_pTimer->start(KEY_POLL_INTERVAL_MS);
+}
+
+void WebSocketService::StopKeyPoll()
+{
+    if (!m_pTimer)
+        return;
+    m_pTimer->stop();
+    m_bStartTimer = false;
+}
+
+void WebSocketService::MyTimerSlot()
+{
+    if (!m_pSignObjMgr)
+        return;
+    const int nKeyStatus = m_pSignObjMgr->GetDeviceConfirmOrCancelKeyStatus();
+    if (nKeyStatus != 0 && nKeyStatus != 1)
+        return;
+    const QJsonObject event = RequestReply(QStringLiteral("GetDeviceConfirmOrCancelKeyStatus"), Flag(nKeyStatus == 1));
+    BroadcastResponseBackToClient(QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)));
+}

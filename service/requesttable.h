@@ -1,0 +1,46 @@
+#pragma once
+
+// The request table of the WebSocket protocol: one row per "Func", saying
+// which members it reads, what it answers while no pad is held and which
+// handler answers otherwise.
+#include <QJsonObject>
+#include <QString>
+
+class SignObjInterface;
+class SignObjManager;
+class WebSocketService;
+struct RequestCall;
+
+using RequestHandler = QString (*)(const RequestCall& call);
+
+struct RequestRow {
+    const char* pszFunc;          // exact, case-sensitive name
+    const char* apszReads[6];     // members read, in the order the handler takes them
+    const char* pszReplyWithoutPad; // null: the handler runs with or without a pad
+    RequestHandler handler;
+    bool bRefusedWhileOpen = false; // no reply while a pad is open
+};
+
+// An accepted request, ready to be answered by calling pfnAnswer(call).
+struct RequestCall {
+    const RequestRow* pRow = nullptr; // null: refused, no reply
+    RequestHandler pfnAnswer = nullptr; // the row's handler, or its reply without a pad
+    QJsonObject request;
+    WebSocketService* pService = nullptr;
+    SignObjManager* pManager = nullptr;
+    SignObjInterface* pPad = nullptr; // the held adapter; null when none
+
+    // The row's i-th member: a number sent as a string of decimal digits
+    // (anything else counts as 0), or a text ("" unless a string).
+    int Int(int i) const;
+    QString Text(int i) const;
+
+    void StartKeyPoll() const;
+    void StopKeyPoll() const;
+};
+
+// The row named by a request's "Func", or null.
+const RequestRow* FindRequestRow(const QString& strFunc);
+
+// {"Func": strFunc, "Result": strResult}
+QJsonObject RequestReply(const QString& strFunc, const QString& strResult);
