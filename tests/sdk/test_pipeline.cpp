@@ -55,16 +55,14 @@ protected:
             ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_PEN_UP));
         }
     }
+    // The key action waiting to be run: 1 confirm, 0 cancel, -1 none.
     int KeyFlag()
     {
-        std::lock_guard<std::mutex> lock(canvas->m_KeyActionMutex);
-        return canvas->m_nDoClickConfirmOrCancelKeyActionFlag;
+        int key = -1;
+        const CKeyGate::State state = canvas->KeyGate().CurrentState(&key);
+        return state == CKeyGate::State::Pending || state == CKeyGate::State::Running ? key : -1;
     }
-    QImage Canvas()
-    {
-        std::lock_guard<std::mutex> lock(canvas->m_CanvasMutex);
-        return canvas->m_SignCanvas.copy();
-    }
+    QImage Canvas() { return canvas->Canvas().Image(); }
     FakeDriver* drv = nullptr;
     CSignCore* canvas = nullptr;
 };
@@ -152,11 +150,9 @@ TEST_P(Pipeline, ConfirmAndCancelKeysReachTheHostOncePerTouch)
     EXPECT_EQ(1, F().GetDeviceConfirmOrCancelKeyStatus(F().id)) << "status set on the key event";
     EXPECT_EQ(-1, F().GetDeviceConfirmOrCancelKeyStatus(F().id)) << "read and clear";
     if (TwoStep()) {
-        {
-            std::lock_guard<std::mutex> lock(canvas->m_KeyActionMutex);
-            EXPECT_EQ(-1, canvas->m_nDoClickConfirmOrCancelKeyActionFlag) << "no action before the pen lifts";
-            EXPECT_EQ(1, canvas->m_nPenDownOnKey);
-        }
+        int key = -1;
+        EXPECT_EQ(CKeyGate::State::Touched, canvas->KeyGate().CurrentState(&key)) << "no action before the pen lifts";
+        EXPECT_EQ(1, key);
         ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_PEN_UP));
     }
     ASSERT_TRUE(StatusRecorder::Get().WaitFor(1));
@@ -172,12 +168,7 @@ TEST_P(Pipeline, ConfirmAndCancelKeysReachTheHostOncePerTouch)
 TEST_P(Pipeline, WhileAKeyActionWaitsPenAndKeysAreIgnored)
 {
     // Stop the key-action thread so that the action stays waiting.
-    {
-        std::lock_guard<std::mutex> lock(canvas->m_KeyActionMutex);
-        canvas->m_bShutDown = true;
-    }
-    canvas->m_KeyActionCond.notify_all();
-    ASSERT_TRUE(canvas->m_pDoConfirmOrCancelKeyActionThread->wait(10000));
+    canvas->KeyGate().Stop();
     Key(HWET_CONFIRM_KEY);
     EXPECT_EQ(1, KeyFlag());
     EXPECT_EQ(1, F().GetDeviceConfirmOrCancelKeyStatus(F().id));
@@ -188,7 +179,7 @@ TEST_P(Pipeline, WhileAKeyActionWaitsPenAndKeysAreIgnored)
     EXPECT_EQ(-1, F().GetDeviceConfirmOrCancelKeyStatus(F().id)) << "second key ignored";
     EXPECT_EQ(1, KeyFlag());
     // Running the waiting action frees the pipeline again.
-    canvas->CheckIfWeCanDoConfirmOrCancelKeyAction();
+    canvas->KeyGate().CheckIfWeCanDoConfirmOrCancelKeyAction();
     EXPECT_EQ(-1, KeyFlag());
     EXPECT_EQ((std::vector<int>{1}), StatusRecorder::Get().Values());
     Stroke(300);
@@ -264,7 +255,7 @@ TEST_P(Pipeline, PressureSetsTheWidth)
 {
     ASSERT_EQ(ARI_SUCCESS, F().SetPenWidth(F().id, 10));
     const double expected = T().ePressureRule == PressureRule::PerWidth306 ? 10 / 306.0 : 10 * 3.0 / 8192;
-    EXPECT_DOUBLE_EQ(expected, canvas->m_dblPressureToWidth.load());
+    EXPECT_DOUBLE_EQ(expected, canvas->Canvas().PressureToWidth());
     Stroke(PressureForWidth3(T()));
     const int thickness = DarkPixelsInColumn(Canvas(), 300);
     EXPECT_GE(thickness, 8) << "pen width 10 at the pressure that gives 3 at width 3";
@@ -274,10 +265,10 @@ TEST_P(Pipeline, PressureSetsTheWidth)
 TEST_P(Pipeline, CoordinatesAreClampedToTheSigningArea)
 {
     double x = 0, y = 0, w = 0;
-    canvas->ConvertSignRawDataToSignWndData(0, 0, 0, x, y, w);
+    canvas->Canvas().ConvertSignRawDataToSignWndData(0, 0, 0, x, y, w);
     EXPECT_EQ(0.0, x);
     EXPECT_EQ(0.0, y);
-    canvas->ConvertSignRawDataToSignWndData(65535, 65535, 0, x, y, w);
+    canvas->Canvas().ConvertSignRawDataToSignWndData(65535, 65535, 0, x, y, w);
     EXPECT_DOUBLE_EQ((T().nRawSpanX - 1) * double(kW) / T().nRawSpanX, x);
     EXPECT_DOUBLE_EQ((T().nRawSpanY - 1) * double(kH) / T().nRawSpanY, y);
 }
@@ -407,7 +398,7 @@ TEST(PipelineLive, ReportPacksNormalisedPositionPressureAndFlag)
 TEST(PipelineNotConnected, EventsBeforeConnectAreDropped)
 {
     CQ220SignObj obj(400, 200);
-    obj.m_pPointDataList.reset(new PointDataList);
+    obj.Ink().Open();
     obj.RxSignPadRawData(500, 500, 100, HWET_PEN_DOWN);
     obj.RxSignPadRawData(0, 0, 0, HWET_CONFIRM_KEY);
     EXPECT_EQ(ARI_NO_DATA, obj.GetTotalInkPointsNumber());
