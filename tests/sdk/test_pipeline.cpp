@@ -3,6 +3,8 @@
 #include "../common/procthreads.h"
 #include "sdktest.h"
 
+#include "fpcanvas.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -393,6 +395,45 @@ TEST(PipelineLive, ReportPacksNormalisedPositionPressureAndFlag)
     EXPECT_EQ(512l | (1l << 16), values[before].second);
     EXPECT_EQ(values[before].first, values[before + 1].first) << "stroke end at the last stored point";
     EXPECT_EQ(512l, values[before + 1].second) << "pen flag 0 on the stroke end";
+}
+
+// Segments over a shown fingerprint are merged only where they were drawn:
+// the picture must be the one a merge of the whole canvas gives.
+TEST(PipelineFingerprint, StrokesOverAFingerprintMatchAWholeMerge)
+{
+    FakeDriver* drv = FakeDriver::Fresh("VTQ230F 1.0");
+    if (!drv)
+        GTEST_SKIP() << "test driver not in the working directory";
+    ASSERT_TRUE(VTQ230F_InitialDevice(VTQ230F_DEVICE, nullptr, 0, 0, kW, kH));
+    CSignCore* c = g_pSignWidget.load();
+    std::vector<unsigned char> capture(FP_RAW_DATA_SIZE);
+    for (size_t i = 0; i < capture.size(); ++i)
+        capture[i] = int(i % FP_IMAGE_WIDTH) < FP_IMAGE_WIDTH / 2 ? 0 : 255; // dark left half
+    ASSERT_EQ(1, drv->inject_fp(capture.data(), int(capture.size()), 50));
+    // Centred, half the canvas high: red from x 246 to 300 once the screen thread merged it.
+    auto red = [](QRgb px) { return qRed(px) > 200 && qGreen(px) < 60 && qBlue(px) < 60; };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!red(c->Canvas().Image().pixel(280, 150)) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(red(c->Canvas().Image().pixel(280, 150)));
+    // Thin and wide strokes into, across and beside the fingerprint's edges.
+    const ModelTraits& t = g_TraitsQ230F;
+    const struct {
+        double x0, y0, x1, y1;
+        int p;
+    } strokes[] = {{200, 60, 400, 250, 300}, {270, 100, 330, 100, 3000}, {50, 280, 250, 220, 900}, {299, 70, 301, 240, 60}};
+    for (const auto& st : strokes) {
+        drv->inject(RawX(t, kW, st.x0), RawY(t, kH, st.y0), st.p, HWET_PEN_DOWN);
+        for (int i = 1; i <= 8; ++i)
+            drv->inject(RawX(t, kW, st.x0 + (st.x1 - st.x0) * i / 8), RawY(t, kH, st.y0 + (st.y1 - st.y0) * i / 8),
+                        st.p, HWET_PEN_MOVE);
+        drv->inject(0, 0, 0, HWET_PEN_UP);
+    }
+    const QImage segmentwise = c->Canvas().Image();
+    EXPECT_LT(qGray(segmentwise.pixel(300, 100)), 60) << "ink crossing the fingerprint stays dark";
+    c->Canvas().Recompose();
+    EXPECT_TRUE(segmentwise == c->Canvas().Image());
+    VTQ230F_UnInitialDevice(VTQ230F_DEVICE);
 }
 
 TEST(PipelineNotConnected, EventsBeforeConnectAreDropped)
