@@ -58,20 +58,13 @@ void CFingerprintLayer::StopScreenThread()
 {
     if (!m_pShowFPImageOnDeviceThread)
         return;
-    const char* label = "CQ230FSignObj::Shutdown()";
     {
         // The flag also aborts a screen transfer under way.
         std::lock_guard<std::mutex> lock(m_FPImageMutex);
         m_bShutDown = true;
     }
     m_FPImageCond.notify_all();
-    VT_LOG(label, "<%ld>-b4 call m_pShowFPImageOnDeviceThread->quit()...");
-    m_pShowFPImageOnDeviceThread->quit();
-    VT_LOG(label, "<%ld>-b4 call m_pShowFPImageOnDeviceThread->wait()...");
-    m_pShowFPImageOnDeviceThread->wait();
-    delete m_pShowFPImageOnDeviceThread;
-    m_pShowFPImageOnDeviceThread = nullptr;
-    VT_LOG(label, "<%ld>-after call m_pShowFPImageOnDeviceThread = nullptr...");
+    EndWorkerThread(m_pShowFPImageOnDeviceThread, "CQ230FSignObj::Shutdown()", "m_pShowFPImageOnDeviceThread");
 }
 
 void CFingerprintLayer::RunScreenLoop()

@@ -1,4 +1,5 @@
 #include "keygate.h"
+#include "sdkhelpers.h"
 #include "vtlog.h"
 
 void CDoConfirmOrCancelKeyActionThread::run()
@@ -68,13 +69,8 @@ void CKeyGate::Stop()
         m_bShutDown = true;
     }
     m_KeyActionCond.notify_all();
-    VT_LOG(Label("Shutdown").c_str(), "<%ld>-b4 call m_pDoConfirmOrCancelKeyActionThread->quit()...");
-    m_pDoConfirmOrCancelKeyActionThread->quit();
-    VT_LOG(Label("Shutdown").c_str(), "<%ld>-b4 call m_pDoConfirmOrCancelKeyActionThread->wait()...");
-    m_pDoConfirmOrCancelKeyActionThread->wait();
-    delete m_pDoConfirmOrCancelKeyActionThread;
-    m_pDoConfirmOrCancelKeyActionThread = nullptr;
-    VT_LOG(Label("Shutdown").c_str(), "<%ld>-after call m_pDoConfirmOrCancelKeyActionThread = nullptr...");
+    EndWorkerThread(m_pDoConfirmOrCancelKeyActionThread, Label("Shutdown").c_str(),
+                    "m_pDoConfirmOrCancelKeyActionThread");
 }
 
 bool CKeyGate::PenMayGoDown()

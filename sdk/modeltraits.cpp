@@ -111,9 +111,11 @@ const ModelTraits g_TraitsM420 = {
 
 const ModelTraits* TraitsForDevice(int nDeviceId)
 {
-    for (const ModelTraits* t : {&g_TraitsQ210, &g_TraitsQ220, &g_TraitsQ230F, &g_TraitsQT410, &g_TraitsM420})
+#define VT_TRAITS_ADDRESS(M) &g_Traits##M,
+    for (const ModelTraits* t : {VT_SDK_FOR_EACH_MODEL(VT_TRAITS_ADDRESS)})
         if (t->nDeviceId == nDeviceId)
             return t;
+#undef VT_TRAITS_ADDRESS
     return nullptr;
 }
 

@@ -53,6 +53,12 @@ struct ModelTraits {
     const char* DeviceConst() const; // "VTQ210_DEVICE", for log lines
 };
 
-extern const ModelTraits g_TraitsQ210, g_TraitsQ220, g_TraitsQ230F, g_TraitsQT410, g_TraitsM420;
+// The models by the name their classes carry: g_Traits<model>,
+// C<model>SignObj, C<model>SignWidget.
+#define VT_SDK_FOR_EACH_MODEL(X) X(Q210) X(Q220) X(Q230F) X(QT410) X(M420)
+
+#define VT_DECLARE_TRAITS(M) extern const ModelTraits g_Traits##M;
+VT_SDK_FOR_EACH_MODEL(VT_DECLARE_TRAITS)
+#undef VT_DECLARE_TRAITS
 // Traits of a device id, null when unsupported.
 const ModelTraits* TraitsForDevice(int nDeviceId);

@@ -6,6 +6,9 @@
 #include <QImage>
 #include <QRect>
 #include <QString>
+#include <QThread>
+
+#include "vtlog.h"
 
 // A new ARGB32 image filled white (negative sizes count as 0).
 QImage WhiteImage(int nWidth, int nHeight);
@@ -39,3 +42,16 @@ bool WriteFileReplacing(const QString& path, const QByteArray& bytes);
 // The About box's rich text and GetAboutInfo's plain text.
 QString AboutRichText();
 QByteArray AboutPlainText();
+
+// Ends a worker thread whose loop has been told to stop: quit, wait without
+// limit, delete, null. pszMember names it in the log lines.
+template <class Thread> void EndWorkerThread(Thread*& pThread, const char* pszLabel, const char* pszMember)
+{
+    VT_LOG(pszLabel, "<%ld>-b4 call %s->quit()...", pszMember);
+    pThread->quit();
+    VT_LOG(pszLabel, "<%ld>-b4 call %s->wait()...", pszMember);
+    pThread->wait();
+    delete pThread;
+    pThread = nullptr;
+    VT_LOG(pszLabel, "<%ld>-after call %s = nullptr...", pszMember);
+}

@@ -25,11 +25,7 @@ void RxQ230FSignPadFPRawDataCallback(unsigned char* pData, int nDataLength, int 
     };                                                                                                 \
     using C##M##Obj_DoConfirmOrCancelKeyActionThread = CDoConfirmOrCancelKeyActionThread;
 
-VT_DECLARE_SIGN_OBJ(Q210)
-VT_DECLARE_SIGN_OBJ(Q220)
-VT_DECLARE_SIGN_OBJ(Q230F)
-VT_DECLARE_SIGN_OBJ(QT410)
-VT_DECLARE_SIGN_OBJ(M420)
+VT_SDK_FOR_EACH_MODEL(VT_DECLARE_SIGN_OBJ)
 
 // Creates the canvas of a model: a sign object when pParentWidget is null,
 // else the widget kind (only in a widget application, on its GUI thread).

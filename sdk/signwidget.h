@@ -69,8 +69,4 @@ protected:
     };                                                                                                 \
     using C##M##Widget_DoConfirmOrCancelKeyActionThread = CDoConfirmOrCancelKeyActionThread;
 
-VT_DECLARE_SIGN_WIDGET(Q210)
-VT_DECLARE_SIGN_WIDGET(Q220)
-VT_DECLARE_SIGN_WIDGET(Q230F)
-VT_DECLARE_SIGN_WIDGET(QT410)
-VT_DECLARE_SIGN_WIDGET(M420)
+VT_SDK_FOR_EACH_MODEL(VT_DECLARE_SIGN_WIDGET)
