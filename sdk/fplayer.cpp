@@ -1,5 +1,4 @@
 #include "fplayer.h"
-#include "driverlink.h"
 #include "sdkhelpers.h"
 #include "vtinksdk.h"
 #include "vtlog.h"
@@ -30,13 +29,9 @@ constexpr int kMaxOffScreenSide = 8192;
 
 } // namespace
 
-void CShowFPImageOnDeviceThread::run()
-{
-    m_pLayer->RunScreenLoop();
-}
-
 CFingerprintLayer::CFingerprintLayer(CSignCanvas& canvas, const CSignPadDriver& driver)
-    : m_Canvas(canvas), m_Driver(driver), m_FPOnlyCanvas(WhiteImage(FP_IMAGE_WIDTH, FP_IMAGE_HEIGHT))
+    : m_Canvas(canvas), m_FPOnlyCanvas(WhiteImage(FP_IMAGE_WIDTH, FP_IMAGE_HEIGHT)),
+      m_Screen(driver, [this] { ScreenImageSent(); })
 {
 }
 
@@ -46,78 +41,13 @@ CFingerprintLayer::~CFingerprintLayer()
     DropPlaced();
 }
 
-// ---------------------------------------------------------------- screen thread
-
-void CFingerprintLayer::StartScreenThread()
+void CFingerprintLayer::ScreenImageSent()
 {
-    m_pShowFPImageOnDeviceThread = new CShowFPImageOnDeviceThread(this);
-    m_pShowFPImageOnDeviceThread->start(QThread::InheritPriority);
-}
-
-void CFingerprintLayer::StopScreenThread()
-{
-    if (!m_pShowFPImageOnDeviceThread)
-        return;
     {
-        // The flag also aborts a screen transfer under way.
-        std::lock_guard<std::mutex> lock(m_FPImageMutex);
-        m_bShutDown = true;
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_bComposeAll = true;
     }
-    m_FPImageCond.notify_all();
-    EndWorkerThread(m_pShowFPImageOnDeviceThread, "CQ230FSignObj::Shutdown()", "m_pShowFPImageOnDeviceThread");
-}
-
-void CFingerprintLayer::RunScreenLoop()
-{
-    const char* label = "CQ230FSignObj_ShowFPImageOnDeviceThread::run()";
-    VT_LOG_THREAD(label, "<%ld>-enter");
-    // Sleeps until a capture brings a new screen image (or a sent one still
-    // waits for its merge), instead of spinning.
-    std::unique_lock<std::mutex> lock(m_FPImageMutex);
-    while (!m_bShutDown) {
-        m_FPImageCond.wait(lock, [this] { return m_bShutDown || m_bNewFPScreenImage || m_bFPScreenImageSent; });
-        if (m_bShutDown)
-            break;
-        lock.unlock();
-        CheckIfAnyNewFPImageRawDataOnDeviceAvailable();
-        ProcessShowFPImgaeRawDataOnDevice();
-        lock.lock();
-    }
-    VT_LOG_THREAD(label, "<%ld>-Leave !");
-}
-
-void CFingerprintLayer::CheckIfAnyNewFPImageRawDataOnDeviceAvailable()
-{
-    std::lock_guard<std::mutex> lock(m_FPImageMutex);
-    if (m_bNewFPScreenImage) {
-        memcpy(m_ucFPScreenImageToSend, m_ucFPScreenImage, FP_SCREEN_IMAGE_SIZE);
-        m_bNewFPScreenImage = false;
-        m_bSendFPScreenImage = true;
-    } else {
-        m_bSendFPScreenImage = false;
-    }
-}
-
-void CFingerprintLayer::ProcessShowFPImgaeRawDataOnDevice()
-{
-    static_assert(sizeof(std::atomic<bool>) == sizeof(bool) && std::atomic<bool>::is_always_lock_free,
-                  "the driver polls the shutdown flag as a plain bool");
-    const auto pfnShow = m_Driver.Api().m_pfn_VTSPDAPI_ShowFPImageOnDevice;
-    if (m_bSendFPScreenImage && pfnShow) {
-        // A failed transfer is not reported; the merge follows all the same.
-        pfnShow(m_ucFPScreenImageToSend, FP_SCREEN_IMAGE_SIZE, FP_SCREEN_WIDTH, FP_SCREEN_HEIGHT,
-                reinterpret_cast<bool*>(&m_bShutDown));
-        m_bFPScreenImageSent = true;
-    } else if (m_bFPScreenImageSent) {
-        m_bFPScreenImageSent = false;
-        VT_LOG_THREAD("CQ230FSignObj::ProcessShowFPImgaeRawDataOnDevice()",
-                      "<%ld>-b4 call MergeSignCanvasAndFPCanvas()...");
-        {
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            m_bComposeAll = true;
-        }
-        m_Canvas.Recompose();
-    }
+    m_Canvas.Recompose();
 }
 
 // ---------------------------------------------------------------- captures
@@ -147,12 +77,7 @@ void CFingerprintLayer::RxQ230FSignPadFPRawData(unsigned char* pData, int nDataL
         m_FPOnlyCanvas = fp;
         m_bComposeAll = true;
     }
-    {
-        std::lock_guard<std::mutex> lock(m_FPImageMutex);
-        RenderFingerprintScreenImage(pData, nThreshold, m_ucFPScreenImage);
-        m_bNewFPScreenImage = true;
-    }
-    m_FPImageCond.notify_all();
+    m_Screen.Post(pData, nThreshold);
     VT_LOG_THREAD(label, "<%ld>-leave !");
 }
 
@@ -160,12 +85,6 @@ QImage CFingerprintLayer::FingerprintImage() const
 {
     std::lock_guard<std::mutex> lock(m_Mutex);
     return m_FPOnlyCanvas.copy();
-}
-
-bool CFingerprintLayer::HasNewScreenImage()
-{
-    std::lock_guard<std::mutex> lock(m_FPImageMutex);
-    return m_bNewFPScreenImage;
 }
 
 // ---------------------------------------------------------------- merge

@@ -1,17 +1,16 @@
 // The fingerprint layer of a Q230F canvas (either kind): the best capture so
 // far, shown over the strokes of the signature canvas, sent to the pad's
-// screen by a thread of its own, and placed where the host asked for it.
+// screen (fpscreen.h), and placed where the host asked for it.
 #pragma once
 
 #include "fpcanvas.h"
+#include "fpscreen.h"
 #include "signcanvas.h"
 
 #include <QImage>
 #include <QRect>
-#include <QThread>
 
 #include <atomic>
-#include <condition_variable>
 #include <mutex>
 
 class CSignPadDriver;
@@ -26,25 +25,6 @@ enum FPPlacement {
     NFPPA_FP_ON_CANVAS_FROM_JS = 3      // in an off-screen canvas of a size a page asked for
 };
 
-class CFingerprintLayer;
-
-// Sends fingerprint images to the pad's screen; the names per kind are aliases.
-class CShowFPImageOnDeviceThread : public QThread {
-public:
-    explicit CShowFPImageOnDeviceThread(CFingerprintLayer* pLayer) : m_pLayer(pLayer)
-    {
-        setObjectName(QStringLiteral("vtsdk-fpscreen"));
-    }
-
-protected:
-    void run() override;
-
-private:
-    CFingerprintLayer* m_pLayer;
-};
-using CQ230FObj_ShowFPImageOnDeviceThread = CShowFPImageOnDeviceThread;
-using CQ230FWidget_ShowFPImageOnDeviceThread = CShowFPImageOnDeviceThread;
-
 class CFingerprintLayer : public ICanvasOverlay {
 public:
     CFingerprintLayer(CSignCanvas& canvas, const CSignPadDriver& driver);
@@ -54,8 +34,8 @@ public:
 
     // The screen thread: started with the canvas, stopped before the driver
     // goes (the stop also aborts a transfer under way).
-    void StartScreenThread();
-    void StopScreenThread();
+    void StartScreenThread() { m_Screen.StartScreenThread(); }
+    void StopScreenThread() { m_Screen.StopScreenThread(); }
 
     // One capture from the driver's capture thread: shown when its score
     // beats the best so far.
@@ -82,7 +62,7 @@ public:
     bool HasImage() const { return m_nBestFPScore.load() > 0; }
     int BestScore() const { return m_nBestFPScore.load(); }
     QImage FingerprintImage() const;
-    bool HasNewScreenImage();
+    bool HasNewScreenImage() { return m_Screen.HasNewScreenImage(); }
     // The fingerprint at its natural size, centred, under the strokes of an SVG.
     void PaintSvgUnderlay(QPainter& painter, int nWidth, int nHeight, int nDPI);
 
@@ -91,17 +71,14 @@ public:
     void CanvasCleared() override;
 
 private:
-    friend class CShowFPImageOnDeviceThread;
-    void RunScreenLoop();
-    void CheckIfAnyNewFPImageRawDataOnDeviceAvailable();
-    void ProcessShowFPImgaeRawDataOnDevice();
+    // The screen image went to the pad: the merge follows.
+    void ScreenImageSent();
     // Makes pNew the placed canvas; the one before is deleted.
     void ReplacePlaced(CFPCanvas* pNew, FPPlacement ePlacement);
     // m_Mutex held: where the fingerprint lands in a canvas of this size (empty: nowhere).
     QRectF TargetIn(const QSize& canvas) const;
 
     CSignCanvas& m_Canvas;
-    const CSignPadDriver& m_Driver;
 
     mutable std::mutex m_Mutex;
     QImage m_FPOnlyCanvas;                   // the best capture; under m_Mutex
@@ -113,13 +90,6 @@ private:
     // composition redoes all of it, not only the area of a stroke.
     bool m_bComposeAll = true;               // under m_Mutex
 
-    unsigned char m_ucFPScreenImage[FP_SCREEN_IMAGE_SIZE] = {};
-    unsigned char m_ucFPScreenImageToSend[FP_SCREEN_IMAGE_SIZE] = {};
-    bool m_bNewFPScreenImage = false;  // under m_FPImageMutex
-    bool m_bSendFPScreenImage = false; // screen thread only
-    bool m_bFPScreenImageSent = false; // screen thread only
-    std::mutex m_FPImageMutex;
-    std::condition_variable m_FPImageCond; // a new screen image, or shutdown
-    std::atomic<bool> m_bShutDown{false};  // also the abort flag of a transfer under way
-    CShowFPImageOnDeviceThread* m_pShowFPImageOnDeviceThread = nullptr;
+    // Last, so that its thread stops before the rest goes.
+    CFPScreen m_Screen;
 };
