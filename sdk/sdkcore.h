@@ -6,7 +6,8 @@
 //   CInkStore         stored and decoded points, Base64 ink (inkstore.h)
 //   CKeyGate          confirm and cancel keys (keygate.h)
 //   CImageExport      files, Base64 images, SVG (imageexport.h)
-//   CFingerprintLayer the Q230F's fingerprint (fplayer.h), only on that model
+//   CFingerprintLayer the Q230F's fingerprint (fplayer.h, its pad screen in
+//                     fpscreen.h), only on that model
 // What differs between models is read from its ModelTraits row; the
 // per-model class names are thin subclasses (signobj.h, signwidget.h).
 #pragma once

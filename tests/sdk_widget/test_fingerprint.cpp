@@ -105,7 +105,8 @@ private Q_SLOTS:
         m_pModel->setBlockAnswer(std::make_pair<uint8_t, uint8_t>(0xD0, 0x00));
         QVERIFY(VTQ230F_InitialDevice(7, nullptr, 0, 0, kW, kH));
         QVERIFY(Obj());
-        QVERIFY(ThreadExists("vtsdk-fpscreen"));
+        // The thread takes its name once it first runs, which on a loaded machine may come later.
+        QVERIFY(WaitUntil([] { return ThreadExists("vtsdk-fpscreen"); }));
     }
     void cleanup()
     {
