@@ -136,7 +136,11 @@ void CFingerprintLayer::Compose(QImage& shown, const QImage& strokes, const QRec
     // fingerprint changes nothing.
     QRect rcAnd = rcTargetFP.toAlignedRect();
     if (bAll) {
-        shown = strokes.copy();
+        // Into the image already there: a fresh one of this size costs its page faults on every merge.
+        if (shown.size() == strokes.size() && shown.format() == strokes.format())
+            CopyArea(strokes, shown, shown.rect());
+        else
+            shown = strokes.copy();
     } else {
         CopyArea(strokes, shown, area);
         rcAnd &= area;
