@@ -28,15 +28,9 @@ void CFPScreen::StartScreenThread()
 
 void CFPScreen::StopScreenThread()
 {
-    if (!m_pShowFPImageOnDeviceThread)
-        return;
-    {
-        // The flag also aborts a screen transfer under way.
-        std::lock_guard<std::mutex> lock(m_FPImageMutex);
-        m_bShutDown = true;
-    }
-    m_FPImageCond.notify_all();
-    EndWorkerThread(m_pShowFPImageOnDeviceThread, "CQ230FSignObj::Shutdown()", "m_pShowFPImageOnDeviceThread");
+    // The flag also aborts a screen transfer under way.
+    StopWorkerThread(m_pShowFPImageOnDeviceThread, m_FPImageMutex, m_bShutDown, m_FPImageCond,
+                     "CQ230FSignObj::Shutdown()", "m_pShowFPImageOnDeviceThread");
 }
 
 void CFPScreen::Post(const unsigned char* pCapture, int nThreshold)

@@ -61,16 +61,8 @@ void CKeyGate::Start()
 
 void CKeyGate::Stop()
 {
-    if (!m_pDoConfirmOrCancelKeyActionThread)
-        return;
-    {
-        // Under the lock, so the thread cannot miss the wake-up between its test and its wait.
-        std::lock_guard<std::mutex> lock(m_KeyActionMutex);
-        m_bShutDown = true;
-    }
-    m_KeyActionCond.notify_all();
-    EndWorkerThread(m_pDoConfirmOrCancelKeyActionThread, Label("Shutdown").c_str(),
-                    "m_pDoConfirmOrCancelKeyActionThread");
+    StopWorkerThread(m_pDoConfirmOrCancelKeyActionThread, m_KeyActionMutex, m_bShutDown, m_KeyActionCond,
+                     Label("Shutdown").c_str(), "m_pDoConfirmOrCancelKeyActionThread");
 }
 
 bool CKeyGate::PenMayGoDown()

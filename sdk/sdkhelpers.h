@@ -8,6 +8,9 @@
 #include <QString>
 #include <QThread>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "vtlog.h"
 
 // A new ARGB32 image filled white (negative sizes count as 0).
@@ -43,10 +46,21 @@ bool WriteFileReplacing(const QString& path, const QByteArray& bytes);
 QString AboutRichText();
 QByteArray AboutPlainText();
 
-// Ends a worker thread whose loop has been told to stop: quit, wait without
-// limit, delete, null. pszMember names it in the log lines.
-template <class Thread> void EndWorkerThread(Thread*& pThread, const char* pszLabel, const char* pszMember)
+// Ends a worker thread: its stop flag is set under the lock its loop waits
+// with (so the loop cannot miss the wake-up between its test and its wait),
+// the loop is woken, and the thread is quit, waited for without limit,
+// deleted and nulled. pszMember names it in the log lines.
+template <class Thread, class Flag>
+void StopWorkerThread(Thread*& pThread, std::mutex& lock, Flag& bStop, std::condition_variable& cond,
+                      const char* pszLabel, const char* pszMember)
 {
+    if (!pThread)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        bStop = true;
+    }
+    cond.notify_all();
     VT_LOG(pszLabel, "<%ld>-b4 call %s->quit()...", pszMember);
     pThread->quit();
     VT_LOG(pszLabel, "<%ld>-b4 call %s->wait()...", pszMember);
