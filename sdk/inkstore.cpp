@@ -1,34 +1,88 @@
-// Ink store: point read-out, the Base64 ink text and its decoding.
-#include "sdkcore.h"
+#include "inkstore.h"
+#include "sdkhelpers.h"
 #include "vtlog.h"
-
-#include <QByteArray>
-#include <QImage>
-#include <QString>
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
 
-char* NewBase64Text(const QByteArray& bytes)
+namespace {
+
+_POINTDATA Stamped(_POINTDATA pt)
 {
-    const QByteArray text = bytes.toBase64();
-    char* p = new (std::nothrow) char[size_t(text.size()) + 1];
-    if (!p)
-        return nullptr;
-    memcpy(p, text.constData(), size_t(text.size()));
-    p[text.size()] = 0;
-    return p;
+    pt.lTickCount = GetTickCount();
+    pt.tTime = int64_t(time(nullptr));
+    return pt;
 }
 
-bool CSignCore::InkIsEmpty()
+} // namespace
+
+void CInkStore::Open()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_InkListMutex);
+        m_pPointDataList.reset(new PointDataList);
+    }
+    m_pDecodedPointDataList.reset(new PointDataList);
+}
+
+void CInkStore::Close()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_InkListMutex);
+        m_pPointDataList.reset();
+    }
+    m_pDecodedPointDataList.reset();
+}
+
+bool CInkStore::Append(int nX, int nY, int nP, bool bStrokeEnd)
+{
+    _POINTDATA pt{};
+    pt.nX = int16_t(nX);
+    pt.nY = int16_t(nY);
+    pt.nPressure = int16_t(nP);
+    pt.bStrokeEnd = bStrokeEnd ? 1 : 0;
+    pt = Stamped(pt);
+    std::lock_guard<std::mutex> lock(m_InkListMutex);
+    if (!m_pPointDataList)
+        return false;
+    m_pPointDataList->push_back(pt);
+    return true;
+}
+
+bool CInkStore::AppendStrokeEnd(_POINTDATA& last)
+{
+    std::lock_guard<std::mutex> lock(m_InkListMutex);
+    if (!m_pPointDataList || m_pPointDataList->empty())
+        return false;
+    last = m_pPointDataList->back();
+    _POINTDATA end = Stamped(last);
+    end.bStrokeEnd = 1;
+    m_pPointDataList->push_back(end);
+    return true;
+}
+
+void CInkStore::Clear()
+{
+    std::lock_guard<std::mutex> lock(m_InkListMutex);
+    if (m_pPointDataList)
+        m_pPointDataList->clear();
+}
+
+bool CInkStore::IsEmpty() const
 {
     std::lock_guard<std::mutex> lock(m_InkListMutex);
     return !m_pPointDataList || m_pPointDataList->empty();
 }
 
-int CSignCore::GetTotalInkPointsNumber()
+PointDataList CInkStore::Points() const
+{
+    std::lock_guard<std::mutex> lock(m_InkListMutex);
+    return m_pPointDataList ? *m_pPointDataList : PointDataList();
+}
+
+int CInkStore::GetTotalInkPointsNumber() const
 {
     std::lock_guard<std::mutex> lock(m_InkListMutex);
     if (!m_pPointDataList || m_pPointDataList->empty())
@@ -36,7 +90,7 @@ int CSignCore::GetTotalInkPointsNumber()
     return int(m_pPointDataList->size());
 }
 
-int CSignCore::GetPACKETS(_PACKETS& p)
+int CInkStore::GetPACKETS(_PACKETS& p) const
 {
     std::lock_guard<std::mutex> lock(m_InkListMutex);
     if (!m_pPointDataList || p.nIndex < 0 || size_t(p.nIndex) >= m_pPointDataList->size())
@@ -49,7 +103,7 @@ int CSignCore::GetPACKETS(_PACKETS& p)
     return ARI_SUCCESS;
 }
 
-char* CSignCore::GetInkPointTime(int nIndex)
+char* CInkStore::GetInkPointTime(int nIndex) const
 {
     _POINTDATA pt;
     {
@@ -70,106 +124,51 @@ char* CSignCore::GetInkPointTime(int nIndex)
     return p;
 }
 
-void CSignCore::FreeInkPointTime(char* p)
+char* CInkStore::EncodeInkText() const
 {
-    delete[] p;
-    VT_LOG(Label("FreeInkPointTime").c_str(), "<%ld>-after call delete[] pInkPointTime !");
-}
-
-char* CSignCore::Base64Encode(int nImageTypeID)
-{
-    if (nImageTypeID >= EBITI_BITMAP && nImageTypeID <= EBITI_PNG) {
-        if (InkIsEmpty() && !HasFingerprintImage()) {
-            VT_LOG(Label("Base64Encode").c_str(), "<%ld>-leave with nullptr due to None of sign image !");
-            return nullptr;
-        }
-        return EncodeBase64SignImage(nImageTypeID);
-    }
-    return nImageTypeID == EBITI_INK ? EncodeInkText() : nullptr;
-}
-
-char* CSignCore::Base64EncodeEx(int nImageTypeID, bool bEnableTransparentBackground)
-{
-    if (nImageTypeID >= EBITI_BITMAP && nImageTypeID <= EBITI_PNG) {
-        if (InkIsEmpty()) {
-            VT_LOG(Label("Base64EncodeEx").c_str(), "<%ld>-leave with nullptr due to None of sign image !");
-            return nullptr;
-        }
-        return EncodeBase64SignImageEx(nImageTypeID, bEnableTransparentBackground);
-    }
-    return nImageTypeID == EBITI_INK ? EncodeInkText() : nullptr;
-}
-
-char* CSignCore::EncodeInkText()
-{
-    const std::string label = Label("Base64Encode");
-
     QByteArray payload;
     {
         std::lock_guard<std::mutex> lock(m_InkListMutex);
         if (!m_pPointDataList || m_pPointDataList->empty()) {
-            VT_LOG(label.c_str(), "<%ld>-leave with nullptr due to None of sign image !");
+            VT_LOG(Label("Base64Encode").c_str(), "<%ld>-leave with nullptr due to None of sign image !");
             return nullptr;
         }
         const size_t n = m_pPointDataList->size();
         payload.resize(int(n * sizeof(_POINTDATA) + 1));
         memcpy(payload.data(), m_pPointDataList->data(), n * sizeof(_POINTDATA));
         payload[int(n * sizeof(_POINTDATA))] = 0;
-        VT_LOG(label.c_str(), "<%ld>-pTotalPtsData=%lx, ulInkCount=%ld, ulTotalPtsDataSize=%ld",
+        VT_LOG(Label("Base64Encode").c_str(), "<%ld>-pTotalPtsData=%lx, ulInkCount=%ld, ulTotalPtsDataSize=%ld",
                (unsigned long)payload.constData(), (long)n, (long)payload.size());
     }
     char* p = NewBase64Text(payload);
-    VT_LOG(label.c_str(), "<%ld>-leave with pBase64Image=%lx !", (unsigned long)p);
+    VT_LOG(Label("Base64Encode").c_str(), "<%ld>-leave with pBase64Image=%lx !", (unsigned long)p);
     return p;
 }
 
-void CSignCore::Base64EncodeFree(char* p)
-{
-    delete[] p;
-    VT_LOG(Label("Base64EncodeFree").c_str(), "<%ld>-after call delete[] pEncodedData !");
-}
-
-void CSignCore::Base64EncodeExFree(char* p)
-{
-    delete[] p;
-    VT_LOG(Label("Base64EncodeExFree").c_str(), "<%ld>-after call delete[] pEncodedData !");
-}
-
-int CSignCore::Base64Decode(int nImageTypeID, const char* pEncodedData, const wchar_t* pImageFilePath)
+void CInkStore::ClearDecoded()
 {
     if (m_pDecodedPointDataList)
         m_pDecodedPointDataList->clear();
-    if (!pEncodedData)
-        return ARI_NO_DATA;
-    const QByteArray bytes = QByteArray::fromBase64(QByteArray(pEncodedData));
-    int nResult = ARI_NO_DATA;
-    static const char* const kFormats[] = {nullptr, "BMP", "JPG", "PNG"};
-    if (nImageTypeID >= EBITI_BITMAP && nImageTypeID <= EBITI_PNG) {
-        QImage image;
-        if (pImageFilePath && image.loadFromData(bytes, kFormats[nImageTypeID]) &&
-            image.save(QString::fromWCharArray(pImageFilePath), kFormats[nImageTypeID]))
-            nResult = ARI_SUCCESS;
-    } else if (nImageTypeID == EBITI_INK) {
-        if (!m_pDecodedPointDataList)
-            m_pDecodedPointDataList.reset(new PointDataList);
-        const size_t n = size_t(bytes.size()) / sizeof(_POINTDATA);
-        m_pDecodedPointDataList->resize(n);
-        if (n > 0)
-            memcpy(m_pDecodedPointDataList->data(), bytes.constData(), n * sizeof(_POINTDATA));
-        nResult = ARI_SUCCESS;
-    }
-    VT_LOG(Label("Base64Decode").c_str(), "<%ld>-leave with nResult=%d !", nResult);
-    return nResult;
 }
 
-int CSignCore::GetTotalDecodeInkPointsNumber()
+void CInkStore::DecodeInkText(const QByteArray& bytes)
+{
+    if (!m_pDecodedPointDataList)
+        m_pDecodedPointDataList.reset(new PointDataList);
+    const size_t n = size_t(bytes.size()) / sizeof(_POINTDATA);
+    m_pDecodedPointDataList->resize(n);
+    if (n > 0)
+        memcpy(m_pDecodedPointDataList->data(), bytes.constData(), n * sizeof(_POINTDATA));
+}
+
+int CInkStore::GetTotalDecodeInkPointsNumber() const
 {
     if (!m_pDecodedPointDataList || m_pDecodedPointDataList->empty())
         return ARI_NO_DATA;
     return int(m_pDecodedPointDataList->size());
 }
 
-int CSignCore::GetDecodePACKETS(int nIndex, int nTypeID)
+int CInkStore::GetDecodePACKETS(int nIndex, int nTypeID) const
 {
     if (!m_pDecodedPointDataList || m_pDecodedPointDataList->empty())
         return ARI_NO_DATA;

@@ -1,32 +1,23 @@
-// Driver binding, pen-event pipeline and key actions of a signature canvas.
+// Opening the pad and the pen-event pipeline of a signature canvas.
 #include "sdkcore.h"
+#include "fplayer.h"
+#include "signobj.h"
 #include "vtlog.h"
 
-#include <QLibrary>
-#include <QPainter>
-
 #include <cstring>
-#include <ctime>
 
-void CDoConfirmOrCancelKeyActionThread::run()
+CSignCore::CSignCore(const ModelTraits& traits, int nWidth, int nHeight, bool bDropHighPressure)
+    : m_Traits(traits), m_strLabel(std::string("C") + traits.Name() + "SignObj::"),
+      m_bDropHighPressure(bDropHighPressure), m_Canvas(traits, nWidth, nHeight, m_strLabel), m_Ink(m_strLabel),
+      m_Driver(traits, m_strLabel), m_KeyGate(traits.eKeyModel, m_strLabel), m_Export(m_Canvas, m_Ink, m_strLabel)
 {
-    static_cast<CSignCore*>(m_pSignObj)->RunKeyActionLoop();
-}
-
-CSignCore::CSignCore(const ModelTraits& traits, int nWidth, int nHeight, HWSignDataCallback pfnPen,
-                     FPDataCallback pfnFP)
-    : m_Traits(traits), m_bDropHighPressure(traits.bObjDropsHighPressure),
-      m_strSvgTempFile(QStringLiteral("/tmp/ROvAdez.svg")), m_pfnPenCallback(pfnPen),
-      m_pfnFPCallback(pfnFP)
-{
-    m_nMaxPressure = traits.nStartPressureLevels;
-    SetGeometryMembers(nWidth, nHeight);
-    {
-        std::lock_guard<std::mutex> lock(m_CanvasMutex);
-        clearCanvas(m_SignCanvas, nWidth, nHeight);
+    if (traits.bHasFingerprint) {
+        m_pFingerprint.reset(new CFingerprintLayer(m_Canvas, m_Driver));
+        m_Canvas.SetOverlay(m_pFingerprint.get());
+        m_Export.SetFingerprint(m_pFingerprint.get());
+        m_pFingerprint->StartScreenThread();
     }
-    m_pDoConfirmOrCancelKeyActionThread = new CDoConfirmOrCancelKeyActionThread(this);
-    m_pDoConfirmOrCancelKeyActionThread->start(QThread::InheritPriority);
+    m_KeyGate.Start();
 }
 
 CSignCore::~CSignCore()
@@ -35,241 +26,71 @@ CSignCore::~CSignCore()
     Shutdown();
 }
 
-std::string CSignCore::Label(const char* pszOp) const
+bool CSignCore::OpenSignPad()
 {
-    return std::string("C") + m_Traits.pszName + "SignObj::" + pszOp + "()";
-}
-
-void CSignCore::SetGeometryMembers(int nWidth, int nHeight)
-{
-    m_nCanvasWidth = nWidth;
-    m_nCanvasHeight = nHeight;
-    m_nRawOffsetX = m_Traits.nRawOffsetX;
-    m_nRawOffsetY = m_Traits.nRawOffsetY;
-    m_dblScaleX = double(nWidth) / m_Traits.nRawSpanX;
-    m_dblScaleY = double(nHeight) / m_Traits.nRawSpanY;
-    m_dblPressureToWidth = PressureToWidth(m_nPenWidth);
-}
-
-double CSignCore::PressureToWidth(int nPenWidth) const
-{
-    if (m_Traits.ePressureRule == PressureRule::ThreeTimesLevels)
-        return nPenWidth * 3.0 / m_nMaxPressure.load();
-    return nPenWidth / 306.0;
-}
-
-void CSignCore::clearCanvas(QImage& image, int nWidth, int nHeight)
-{
-    image = QImage(nWidth, nHeight, QImage::Format_ARGB32);
-    image.fill(Qt::white);
-}
-
-// ---------------------------------------------------------------- driver
-
-bool CSignCore::LoadDIVuziDadDriver()
-{
-    const std::string label = Label("LoadDIVuziDadDriver");
-    if (!m_pSignPadDriver)
-        m_pSignPadDriver = new QLibrary(QStringLiteral("./libvtinkdrv.so"));
-    if (!m_pSignPadDriver->isLoaded() && !m_pSignPadDriver->load()) {
-        VT_LOG(label.c_str(), "<%ld>-'libvtinkdrv.so' Library is not loaded !");
-        return false;
-    }
-    QFunctionPointer resolved[DRV_ENTRY_COUNT] = {};
-    for (unsigned e = 0; e < DRV_ENTRY_COUNT; ++e) {
-        if (!(m_Traits.uDriverEntries & DRV_BIT(e)))
-            continue;
-        resolved[e] = m_pSignPadDriver->resolve(g_DriverEntryNames[e]);
-        if (!resolved[e]) {
-            VT_LOG(label.c_str(), "<%ld>-'libvtinkdrv.so' Library APIs failed to load !");
-            return false;
-        }
-    }
-    m_pfn_VTSPDAPI_Initial = reinterpret_cast<decltype(m_pfn_VTSPDAPI_Initial)>(resolved[DRV_INITIAL]);
-    m_pfn_VTSPDAPI_UnInitial = reinterpret_cast<decltype(m_pfn_VTSPDAPI_UnInitial)>(resolved[DRV_UNINITIAL]);
-    m_pfn_VTSPDAPI_OpenDeviceLCD =
-        reinterpret_cast<decltype(m_pfn_VTSPDAPI_OpenDeviceLCD)>(resolved[DRV_OPEN_DEVICE_LCD]);
-    m_pfn_VTSPDAPI_ClearDeviceContent =
-        reinterpret_cast<decltype(m_pfn_VTSPDAPI_ClearDeviceContent)>(resolved[DRV_CLEAR_DEVICE_CONTENT]);
-    m_pfn_VTSPDAPI_GetDevicePenID =
-        reinterpret_cast<decltype(m_pfn_VTSPDAPI_GetDevicePenID)>(resolved[DRV_GET_DEVICE_PEN_ID]);
-    m_pfn_VTSPDAPI_GetDevicePadID =
-        reinterpret_cast<decltype(m_pfn_VTSPDAPI_GetDevicePadID)>(resolved[DRV_GET_DEVICE_PAD_ID]);
-    m_pfn_VTSPDAPI_GetDeviceSecureID =
-        reinterpret_cast<decltype(m_pfn_VTSPDAPI_GetDeviceSecureID)>(resolved[DRV_GET_DEVICE_SECURE_ID]);
-    m_pfn_VTSPDAPI_GetDevicePartsVersion =
-        reinterpret_cast<decltype(m_pfn_VTSPDAPI_GetDevicePartsVersion)>(resolved[DRV_GET_DEVICE_PARTS_VERSION]);
-    m_pfn_VTSPDAPI_ShowVersionInfoOnDevice = reinterpret_cast<decltype(m_pfn_VTSPDAPI_ShowVersionInfoOnDevice)>(
-        resolved[DRV_SHOW_VERSION_INFO_ON_DEVICE]);
-    m_pfn_VTSPDAPI_SetDevicePenStyle =
-        reinterpret_cast<decltype(m_pfn_VTSPDAPI_SetDevicePenStyle)>(resolved[DRV_SET_DEVICE_PEN_STYLE]);
-    m_pfn_VTSPDAPI_ShowFPImageOnDevice =
-        reinterpret_cast<decltype(m_pfn_VTSPDAPI_ShowFPImageOnDevice)>(resolved[DRV_SHOW_FP_IMAGE_ON_DEVICE]);
-
-    const int nResult = m_pfn_VTSPDAPI_Initial(m_Traits.nDeviceId, m_pfnPenCallback, m_pfnFPCallback);
-    VT_LOG(label.c_str(), "<%ld>-after call m_pfn_VTSPDAPI_Initial(), nResult=%d", nResult);
-    return nResult == 0;
-}
-
-bool CSignCore::IsDeviceConnected()
-{
-    const std::string label = Label("IsDeviceConnected");
-    m_bDeviceConnected = LoadDIVuziDadDriver();
+    // Pen events count from here on, while the pad is still being identified.
+    m_bDeviceConnected = m_Driver.LoadDIVuziDadDriver(RxSignPadRawDataCallback,
+                                                      m_Traits.bHasFingerprint ? RxQ230FSignPadFPRawDataCallback
+                                                                               : nullptr);
     if (!m_bDeviceConnected)
         return false;
-
-    char cVersion[32] = {};
-    const int nResult = m_pfn_VTSPDAPI_GetDevicePartsVersion(cVersion, 32);
-    cVersion[31] = 0;
-    VT_LOG(label.c_str(), "<%ld>-cVersion=%s, nResult=%d", cVersion, nResult);
-
-    int nLevels = 0;
-    for (int i = 0; i < m_Traits.nPrefixCount && nLevels == 0; ++i) {
-        const FirmwarePrefix& prefix = m_Traits.pPrefixes[i];
-        if (memcmp(cVersion, prefix.pszPrefix, strlen(prefix.pszPrefix)) == 0)
-            nLevels = prefix.nPressureLevels;
-    }
+    const int nLevels = m_Driver.IdentifyPad();
     if (nLevels == 0) {
         m_bDeviceConnected = false;
-        VT_LOG(label.c_str(), "<%ld>-leave with m_bDeviceConnected=%d", 0);
         return false;
     }
-    m_nMaxPressure = nLevels;
-    m_dblPressureToWidth = PressureToWidth(m_nPenWidth);
-
-    m_pfn_VTSPDAPI_ClearDeviceContent();
-    if (m_Traits.bHasScreen)
-        m_pfn_VTSPDAPI_OpenDeviceLCD(true);
-
-    {
-        std::lock_guard<std::mutex> lock(m_InkListMutex);
-        m_pPointDataList.reset(new PointDataList);
-    }
-    m_pDecodedPointDataList.reset(new PointDataList);
-    VT_LOG(label.c_str(), "<%ld>-leave with m_bDeviceConnected=%d", int(m_bDeviceConnected.load()));
-    return m_bDeviceConnected;
+    m_Canvas.SetPressureLevels(nLevels);
+    m_Ink.Open();
+    VT_LOG(Label("IsDeviceConnected").c_str(), "<%ld>-leave with m_bDeviceConnected=%d", 1);
+    return true;
 }
 
-bool CSignCore::ShutdownDIVuziDadDriver()
+void CSignCore::AssumeConnected()
 {
-    if (!m_pSignPadDriver)
-        return true;
-    if (m_Traits.bHasScreen) {
-        if (m_pfn_VTSPDAPI_OpenDeviceLCD)
-            m_pfn_VTSPDAPI_OpenDeviceLCD(false);
-    } else if (m_pfn_VTSPDAPI_ClearDeviceContent) {
-        m_pfn_VTSPDAPI_ClearDeviceContent();
-    }
-    if (m_pfn_VTSPDAPI_UnInitial)
-        m_pfn_VTSPDAPI_UnInitial();
-    m_bDeviceConnected = false;
-    m_pfn_VTSPDAPI_Initial = nullptr;
-    m_pfn_VTSPDAPI_UnInitial = nullptr;
-    m_pfn_VTSPDAPI_OpenDeviceLCD = nullptr;
-    m_pfn_VTSPDAPI_ClearDeviceContent = nullptr;
-    m_pfn_VTSPDAPI_GetDevicePenID = nullptr;
-    m_pfn_VTSPDAPI_GetDevicePadID = nullptr;
-    m_pfn_VTSPDAPI_GetDeviceSecureID = nullptr;
-    m_pfn_VTSPDAPI_GetDevicePartsVersion = nullptr;
-    m_pfn_VTSPDAPI_ShowVersionInfoOnDevice = nullptr;
-    m_pfn_VTSPDAPI_SetDevicePenStyle = nullptr;
-    m_pfn_VTSPDAPI_ShowFPImageOnDevice = nullptr;
-    m_pSignPadDriver->unload();
-    delete m_pSignPadDriver;
-    m_pSignPadDriver = nullptr;
-    return true;
+    m_Ink.Open();
+    m_bDeviceConnected = true;
 }
 
 void CSignCore::Shutdown()
 {
-    const std::string label = Label("Shutdown");
-    if (m_pDoConfirmOrCancelKeyActionThread) {
-        {
-            // Under the lock, so the thread cannot miss the wake-up between its test and its wait.
-            std::lock_guard<std::mutex> lock(m_KeyActionMutex);
-            m_bShutDown = true;
-        }
-        m_KeyActionCond.notify_all();
-        VT_LOG(label.c_str(), "<%ld>-b4 call m_pDoConfirmOrCancelKeyActionThread->quit()...");
-        m_pDoConfirmOrCancelKeyActionThread->quit();
-        VT_LOG(label.c_str(), "<%ld>-b4 call m_pDoConfirmOrCancelKeyActionThread->wait()...");
-        m_pDoConfirmOrCancelKeyActionThread->wait();
-        delete m_pDoConfirmOrCancelKeyActionThread;
-        m_pDoConfirmOrCancelKeyActionThread = nullptr;
-        VT_LOG(label.c_str(), "<%ld>-after call m_pDoConfirmOrCancelKeyActionThread = nullptr...");
-    }
-    ShutdownDIVuziDadDriver();
-    {
-        std::lock_guard<std::mutex> lock(m_InkListMutex);
-        m_pPointDataList.reset();
-    }
-    m_pDecodedPointDataList.reset();
+    if (m_pFingerprint)
+        m_pFingerprint->StopScreenThread(); // before the driver goes: the thread calls into it
+    m_KeyGate.Stop();
+    m_Driver.ShutdownDIVuziDadDriver(); // the driver's threads no longer call back after it
+    m_bDeviceConnected = false;
+    m_Ink.Close();
+    if (m_pFingerprint)
+        m_pFingerprint->DropPlaced();
 }
+
+// ---------------------------------------------------------------- device operations
 
 int CSignCore::OpenDeviceLCD(bool bOn)
 {
-    if (!m_pfn_VTSPDAPI_OpenDeviceLCD)
+    if (!Api().m_pfn_VTSPDAPI_OpenDeviceLCD)
         return ARI_FAILED;
     if (!bOn)
-        ClearSignCanvas();
-    return m_pfn_VTSPDAPI_OpenDeviceLCD(bOn);
-}
-
-int CSignCore::GetDevicePenID(char* p, int n)
-{
-    return m_pfn_VTSPDAPI_GetDevicePenID ? m_pfn_VTSPDAPI_GetDevicePenID(p, n) : ARI_FAILED;
-}
-
-int CSignCore::GetDevicePadID(char* p, int n)
-{
-    return m_pfn_VTSPDAPI_GetDevicePadID ? m_pfn_VTSPDAPI_GetDevicePadID(p, n) : ARI_FAILED;
-}
-
-int CSignCore::GetDeviceSecureID(char* p, int n)
-{
-    return m_pfn_VTSPDAPI_GetDeviceSecureID ? m_pfn_VTSPDAPI_GetDeviceSecureID(p, n) : ARI_FAILED;
-}
-
-int CSignCore::GetDevicePartsVersion(char* p, int n)
-{
-    return m_pfn_VTSPDAPI_GetDevicePartsVersion ? m_pfn_VTSPDAPI_GetDevicePartsVersion(p, n) : ARI_FAILED;
-}
-
-int CSignCore::ShowVersionInfoOnDevice(bool bOn)
-{
-    return m_pfn_VTSPDAPI_ShowVersionInfoOnDevice ? m_pfn_VTSPDAPI_ShowVersionInfoOnDevice(bOn) : ARI_FAILED;
+        m_Canvas.ClearSignCanvas();
+    return Api().m_pfn_VTSPDAPI_OpenDeviceLCD(bOn);
 }
 
 int CSignCore::SetDevicePenStyle(bool b)
 {
-    if (!m_pfn_VTSPDAPI_SetDevicePenStyle)
+    if (!Api().m_pfn_VTSPDAPI_SetDevicePenStyle)
         return ARI_FAILED;
-    m_bWithPressureValue = b;
-    return m_Traits.bPenStyleToDriver ? m_pfn_VTSPDAPI_SetDevicePenStyle(b) : ARI_SUCCESS;
-}
-
-int CSignCore::SetDevicePenWidth(int n)
-{
-    if (n < 1 || n > 10) {
-        VT_LOG(Label("SetDevicePenWidth").c_str(),
-               "<%ld>-leave with ARI_INVALID_PARAMETERS since nPenWidth is out of range !");
-        return ARI_INVALID_PARAMETERS;
-    }
-    m_nPenWidth = n;
-    m_dblPressureToWidth = PressureToWidth(n);
-    return ARI_SUCCESS;
+    m_Canvas.SetWithPressureValue(b);
+    return m_Traits.bPenStyleToDriver ? Api().m_pfn_VTSPDAPI_SetDevicePenStyle(b) : ARI_SUCCESS;
 }
 
 int CSignCore::SetDevicePenColor(int r, int g, int b)
 {
-    std::lock_guard<std::mutex> lock(m_CanvasMutex);
-    m_PenColor = QColor(r, g, b);
+    m_Canvas.SetDevicePenColor(r, g, b);
     return ARI_SUCCESS;
 }
 
 int CSignCore::SetSignatureStatusCallback(SignatureStatusCallback fn)
 {
-    m_pfnSignatureStatusCallback = fn;
+    m_KeyGate.SetSignatureStatusCallback(fn);
     return ARI_SUCCESS;
 }
 
@@ -279,37 +100,24 @@ bool CSignCore::SetRealTimeSignDataCallback(RealTimeSignatureDataCallback fn)
     return true;
 }
 
-void CSignCore::ClearSignCanvas()
-{
-    std::lock_guard<std::mutex> lock(m_CanvasMutex);
-    m_SignCanvas.fill(Qt::white);
-    AfterCanvasCleared();
-}
-
 int CSignCore::ClearDeviceContent()
 {
     int nResult = ARI_FAILED;
-    if (m_pfn_VTSPDAPI_ClearDeviceContent) {
-        ClearSignCanvas();
-        if (m_bPenDownOnCancelButton.exchange(false)) {
+    if (Api().m_pfn_VTSPDAPI_ClearDeviceContent) {
+        m_Canvas.ClearSignCanvas();
+        if (m_KeyGate.TakePadClearedByCancel()) {
             // The pad cleared itself when its cancel key was used.
             VT_LOG(Label("ClearDeviceContent").c_str(), "<%ld>-m_bPenDownOnCancelButton = false");
             nResult = ARI_SUCCESS;
         } else {
-            nResult = m_pfn_VTSPDAPI_ClearDeviceContent();
+            nResult = Api().m_pfn_VTSPDAPI_ClearDeviceContent();
         }
     }
-    m_bClipImage = false;
-    std::lock_guard<std::mutex> lock(m_InkListMutex);
-    if (m_pPointDataList)
-        m_pPointDataList->clear();
+    m_Canvas.ClipOff();
+    m_Ink.Clear();
+    if (m_pFingerprint)
+        m_pFingerprint->ClearPlaced();
     return nResult;
-}
-
-int CSignCore::GetDeviceConfirmOrCancelKeyStatus()
-{
-    // Read and clear in one step: the reader thread may set a new key meanwhile.
-    return m_nKeyStatus.exchange(-1);
 }
 
 int CSignCore::GetDeviceInfo(int nIndex, void* pOutput)
@@ -328,7 +136,7 @@ int CSignCore::GetDeviceInfo(int nIndex, void* pOutput)
         pn[1] = m_Traits.nRawSpanY;
         break;
     case DIID_GET_PRESSURE_LEVELS:
-        pn[0] = m_nMaxPressure;
+        pn[0] = m_Canvas.PressureLevels();
         break;
     case DIID_GET_VENDOR_NAME:
         memcpy(pOutput, "Vantor", 7);
@@ -348,65 +156,54 @@ int CSignCore::GetDeviceInfo(int nIndex, void* pOutput)
 
 // ---------------------------------------------------------------- pen pipeline
 
-void CSignCore::ConvertSignRawDataToSignWndData(int nX, int nY, int nP, double& dblX, double& dblY,
-                                                double& dblPressure) const
+void CSignCore::RxSignPadRawData(int nX, int nY, int nP, int nPenStatus)
 {
-    int dx = nX - m_nRawOffsetX;
-    if (dx < 0)
-        dx = 0;
-    else if (dx >= m_Traits.nRawSpanX)
-        dx = m_Traits.nRawSpanX - 1;
-    int dy = nY - m_nRawOffsetY;
-    if (dy < 0)
-        dy = 0;
-    else if (dy >= m_Traits.nRawSpanY)
-        dy = m_Traits.nRawSpanY - 1;
-    dblX = dx * m_dblScaleX;
-    dblY = dy * m_dblScaleY;
-    dblPressure = nP * m_dblPressureToWidth.load(std::memory_order_relaxed);
+    if (!m_bDeviceConnected || nPenStatus < HWET_PEN_DOWN || nPenStatus > HWET_CONFIRM_KEY)
+        return;
+    double dblX = 0, dblY = 0, dblPressure = 0;
+    _POINTDATA end{};
+    switch (nPenStatus) {
+    case HWET_PEN_DOWN:
+        if (!m_KeyGate.PenMayGoDown())
+            return;
+        m_bPenDown = true;
+        m_Canvas.ConvertSignRawDataToSignWndData(nX, nY, nP, dblX, dblY, dblPressure);
+        m_Canvas.StartStroke(dblX, dblY); // nothing drawn yet
+        m_Ink.Append(nX, nY, nP, false);
+        PointStored(nX, nY, nP, false);
+        break;
+    case HWET_PEN_MOVE:
+        if (!m_bPenDown)
+            return;
+        if (m_bDropHighPressure && nP > m_Canvas.PressureLevels()) {
+            VT_LOG_THREAD(Label("RxSignPadRawData").c_str(), "<%ld>-Rx invalid pressure value, skip !");
+            return;
+        }
+        m_Canvas.ConvertSignRawDataToSignWndData(nX, nY, nP, dblX, dblY, dblPressure);
+        m_Canvas.StartSignOnCanvas(dblX, dblY, dblPressure);
+        m_Ink.Append(nX, nY, nP, false);
+        PointStored(nX, nY, nP, false);
+        break;
+    case HWET_PEN_UP:
+        if (!m_bPenDown) {
+            m_KeyGate.PenLifted();
+            break;
+        }
+        m_bPenDown = false;
+        // The pen-up's own position is not stored: the end repeats the last point.
+        if (m_Ink.AppendStrokeEnd(end))
+            PointStored(end.nX, end.nY, end.nPressure, true);
+        break;
+    default:
+        if (m_KeyGate.KeyTouched(nPenStatus == HWET_CONFIRM_KEY))
+            m_bPenDown = false; // a stroke in progress ends without a stroke-end record
+        break;
+    }
 }
 
-void CSignCore::StartSignOnCanvas(double dblX, double dblY, double dblPressure)
+void CSignCore::PointStored(int nX, int nY, int nP, bool bStrokeEnd)
 {
-    std::lock_guard<std::mutex> lock(m_CanvasMutex);
-    const double dblWidth =
-        m_bWithPressureValue ? dblPressure : m_nPenWidth * m_Traits.dblFixedWidthFactor;
-    QPainter painter(&StrokeCanvas());
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setPen(QPen(m_PenColor, dblWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.drawLine(QPointF(m_dblLastX, m_dblLastY), QPointF(dblX, dblY));
-    painter.end();
-    m_dblLastX = dblX;
-    m_dblLastY = dblY;
-    AfterSegmentDrawn();
-}
-
-void CSignCore::AppendPoint(int nX, int nY, int nP, bool bStrokeEnd)
-{
-    _POINTDATA pt{};
-    pt.nX = int16_t(nX);
-    pt.nY = int16_t(nY);
-    pt.nPressure = int16_t(nP);
-    pt.bStrokeEnd = bStrokeEnd ? 1 : 0;
-    pt.lTickCount = GetTickCount();
-    pt.tTime = int64_t(time(nullptr));
-    std::lock_guard<std::mutex> lock(m_InkListMutex);
-    if (m_pPointDataList)
-        m_pPointDataList->push_back(pt);
-}
-
-bool CSignCore::AppendStrokeEnd(_POINTDATA& last)
-{
-    std::lock_guard<std::mutex> lock(m_InkListMutex);
-    if (!m_pPointDataList || m_pPointDataList->empty())
-        return false;
-    last = m_pPointDataList->back();
-    _POINTDATA end = last;
-    end.bStrokeEnd = 1;
-    end.lTickCount = GetTickCount();
-    end.tTime = int64_t(time(nullptr));
-    m_pPointDataList->push_back(end);
-    return true;
+    CheckIfNeedToSendRealTimeSignData(nX, nY, nP, bStrokeEnd ? 0 : 1);
 }
 
 void CSignCore::CheckIfNeedToSendRealTimeSignData(int nX, int nY, int nP, unsigned short nPenFlag)
@@ -422,172 +219,26 @@ void CSignCore::CheckIfNeedToSendRealTimeSignData(int nX, int nY, int nP, unsign
             d = span - 1;
         return (unsigned long)(d * 65535 / span) & 0xFFFFul;
     };
-    const unsigned long ulPosition = normalise(nX, m_nRawOffsetX, m_Traits.nRawSpanX) |
-                                     (normalise(nY, m_nRawOffsetY, m_Traits.nRawSpanY) << 16);
+    const unsigned long ulPosition = normalise(nX, m_Traits.nRawOffsetX, m_Traits.nRawSpanX) |
+                                     (normalise(nY, m_Traits.nRawOffsetY, m_Traits.nRawSpanY) << 16);
     const long lPressure = long((unsigned long)(nP & 0xFFFF) | ((unsigned long)nPenFlag << 16));
     fn(ulPosition, lPressure);
 }
 
-void CSignCore::KeyEvent(int nStatus)
+void CSignCore::RxQ230FSignPadFPRawData(unsigned char* pData, int nDataLength, int nScore)
 {
-    const bool bConfirm = nStatus == HWET_CONFIRM_KEY;
-    const std::string label = Label("RxSignPadRawData");
-    {
-        std::lock_guard<std::mutex> lock(m_KeyActionMutex);
-        if (m_nDoClickConfirmOrCancelKeyActionFlag >= 0) {
-            if (bConfirm)
-                VT_LOG_THREAD(label.c_str(),
-                              "<%ld>-Pen_Down_On_Confirm_Key, skip due to (m_nDoClickConfirmOrCancelKeyActionFlag >= 0) !");
-            else
-                VT_LOG_THREAD(label.c_str(),
-                              "<%ld>-Pen_Down_On_Cancel_Key, skip due to (m_nDoClickConfirmOrCancelKeyActionFlag >= 0) !");
-            return;
-        }
-        m_bPenDown = false; // a stroke in progress ends without a stroke-end record
-        m_nKeyStatus.exchange(bConfirm ? 1 : 0);
-        if (!bConfirm)
-            m_bPenDownOnCancelButton.exchange(true);
-        if (m_Traits.eKeyModel == KeyModel::TwoStep)
-            m_nPenDownOnKey = bConfirm ? 1 : 0;
-        else
-            m_nDoClickConfirmOrCancelKeyActionFlag = bConfirm ? 1 : 0;
-    }
-    if (m_Traits.eKeyModel == KeyModel::OneStep)
-        m_KeyActionCond.notify_all();
-    if (bConfirm)
-        VT_LOG_THREAD(label.c_str(), "<%ld>-Pen_Down_On_Confirm_Key !");
-    else
-        VT_LOG_THREAD(label.c_str(), "<%ld>-Pen_Down_On_Cancel_Key !!!");
+    if (m_pFingerprint)
+        m_pFingerprint->RxQ230FSignPadFPRawData(pData, nDataLength, nScore, m_bDeviceConnected);
 }
 
-void CSignCore::PenUpWithoutStroke()
+// ---------------------------------------------------------------- fingerprint, object kind
+
+int CSignCore::SetDisplayedFPImageAt(int nCanvasWidth, int nCanvasHeight, int nFPLeft, int nFPTop, int nFPWidth,
+                                     int nFPHeight)
 {
-    if (m_Traits.eKeyModel != KeyModel::TwoStep)
-        return;
-    bool bWake = false;
-    {
-        std::lock_guard<std::mutex> lock(m_KeyActionMutex);
-        if (m_nPenDownOnKey == 1) {
-            m_nDoClickConfirmOrCancelKeyActionFlag = 1;
-            VT_LOG_THREAD(Label("RxSignPadRawData").c_str(), "<%ld>-Pen_Up_On_Enter_Button !");
-            bWake = true;
-        } else if (m_nPenDownOnKey == 0) {
-            m_nDoClickConfirmOrCancelKeyActionFlag = 0;
-            VT_LOG_THREAD(Label("RxSignPadRawData").c_str(), "<%ld>-Pen_Up_On_Cancel_Button !!!");
-            bWake = true;
-        }
-        m_nPenDownOnKey = -1;
-    }
-    if (bWake)
-        m_KeyActionCond.notify_all();
-}
-
-void CSignCore::RxSignPadRawData(int nX, int nY, int nP, int nPenStatus)
-{
-    if (!m_bDeviceConnected || nPenStatus < HWET_PEN_DOWN || nPenStatus > HWET_CONFIRM_KEY)
-        return;
-    double dblX = 0, dblY = 0, dblPressure = 0;
-    switch (nPenStatus) {
-    case HWET_PEN_DOWN: {
-        {
-            std::lock_guard<std::mutex> lock(m_KeyActionMutex);
-            if (m_nDoClickConfirmOrCancelKeyActionFlag >= 0) {
-                VT_LOG_THREAD(Label("RxSignPadRawData").c_str(),
-                              "<%ld>-Pen_Down, skip due to (m_nDoClickConfirmOrCancelKeyActionFlag >= 0) !");
-                return;
-            }
-            m_bPenDown = true;
-            ConvertSignRawDataToSignWndData(nX, nY, nP, dblX, dblY, dblPressure);
-            {
-                std::lock_guard<std::mutex> canvasLock(m_CanvasMutex);
-                m_dblLastX = dblX;
-                m_dblLastY = dblY;
-            }
-            AppendPoint(nX, nY, nP, false);
-        }
-        CheckIfNeedToSendRealTimeSignData(nX, nY, nP, 1);
-        break;
-    }
-    case HWET_PEN_MOVE:
-        if (!m_bPenDown)
-            return;
-        if (m_bDropHighPressure && nP > m_nMaxPressure) {
-            VT_LOG_THREAD(Label("RxSignPadRawData").c_str(), "<%ld>-Rx invalid pressure value, skip !");
-            return;
-        }
-        ConvertSignRawDataToSignWndData(nX, nY, nP, dblX, dblY, dblPressure);
-        StartSignOnCanvas(dblX, dblY, dblPressure);
-        AppendPoint(nX, nY, nP, false);
-        CheckIfNeedToSendRealTimeSignData(nX, nY, nP, 1);
-        break;
-    case HWET_PEN_UP:
-        if (m_bPenDown) {
-            m_bPenDown = false;
-            _POINTDATA last{};
-            if (AppendStrokeEnd(last))
-                CheckIfNeedToSendRealTimeSignData(last.nX, last.nY, last.nPressure, 0);
-        } else {
-            PenUpWithoutStroke();
-        }
-        break;
-    default:
-        KeyEvent(nPenStatus);
-        break;
-    }
-}
-
-// ---------------------------------------------------------------- key actions
-
-void CSignCore::RunKeyActionLoop()
-{
-    // Sleeps until a key action waits or the canvas shuts down; the key event
-    // wakes it, so the action still reaches the host at once.
-    std::unique_lock<std::mutex> lock(m_KeyActionMutex);
-    while (!m_bShutDown) {
-        m_KeyActionCond.wait(lock, [this] { return m_bShutDown || m_nDoClickConfirmOrCancelKeyActionFlag >= 0; });
-        if (m_bShutDown)
-            break;
-        if (m_nDoClickConfirmOrCancelKeyActionFlag == 1)
-            DoClickConfirmKeyAction();
-        else if (m_nDoClickConfirmOrCancelKeyActionFlag == 0)
-            DoClickCancelKeyAction();
-    }
-}
-
-void CSignCore::CheckIfWeCanDoConfirmOrCancelKeyAction()
-{
-    std::lock_guard<std::mutex> lock(m_KeyActionMutex);
-    if (m_nDoClickConfirmOrCancelKeyActionFlag == 1)
-        DoClickConfirmKeyAction();
-    else if (m_nDoClickConfirmOrCancelKeyActionFlag == 0)
-        DoClickCancelKeyAction();
-}
-
-void CSignCore::DoClickConfirmKeyAction()
-{
-    if (SignatureStatusCallback fn = m_pfnSignatureStatusCallback.load()) {
-        VT_LOG_THREAD(Label("DoClickConfirmKeyAction").c_str(), "<%ld>-Pen_Down_On_Confirm_Key !");
-        fn(1);
-    }
-    m_nDoClickConfirmOrCancelKeyActionFlag = -1;
-}
-
-void CSignCore::DoClickCancelKeyAction()
-{
-    if (SignatureStatusCallback fn = m_pfnSignatureStatusCallback.load()) {
-        VT_LOG_THREAD(Label("DoClickCancelKeyAction").c_str(), "<%ld>-Pen_Down_On_Cancel_Key !");
-        fn(0);
-    }
-    m_nDoClickConfirmOrCancelKeyActionFlag = -1;
-}
-
-// ---------------------------------------------------------------- fingerprint defaults
-
-void CSignCore::RxQ230FSignPadFPRawData(unsigned char*, int, int) {}
-
-int CSignCore::SetDisplayedFPImageAt(int, int, int, int, int, int)
-{
-    return ARI_FAILED;
+    if (!m_pFingerprint)
+        return ARI_FAILED;
+    return m_pFingerprint->PlaceOffScreen(nCanvasWidth, nCanvasHeight, nFPLeft, nFPTop, nFPWidth, nFPHeight);
 }
 
 int CSignCore::SetDisplayedFPImageAt(QWidget*, int, int, int, int)
@@ -595,12 +246,10 @@ int CSignCore::SetDisplayedFPImageAt(QWidget*, int, int, int, int)
     return ARI_FAILED;
 }
 
-char* CSignCore::GetFPImageBase64Data(int, bool)
+char* CSignCore::GetFPImageBase64Data(int nImageTypeID, bool bFPImageOnly)
 {
-    return nullptr;
-}
-
-void CSignCore::FreeFPImageBase64Data(char* p)
-{
-    delete[] p;
+    if (!m_pFingerprint || m_pFingerprint->Placement() != NFPPA_FP_ON_CANVAS_FROM_JS)
+        return nullptr;
+    return m_pFingerprint->EncodePlaced(m_Canvas.ClipImage(), m_Canvas.ClipMarginX(), m_Canvas.ClipMarginY(),
+                                        bFPImageOnly, nImageTypeID);
 }

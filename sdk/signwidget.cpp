@@ -1,18 +1,17 @@
 // Widget kind of the signature canvas and the fingerprint display widget.
 #include "signwidget.h"
-#include "signobj.h"
+#include "fplayer.h"
+#include "sdkhelpers.h"
 #include "vtlog.h"
 
-#include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 
-CSignWidget::CSignWidget(const ModelTraits& traits, QWidget* pParentWidget, HWSignDataCallback pfnPen,
-                         FPDataCallback pfnFP)
-    : QWidget(pParentWidget), CSignCore(traits, QWidget::width(), QWidget::height(), pfnPen, pfnFP)
+// Widgets drop pressure spikes on every model.
+CSignWidget::CSignWidget(const ModelTraits& traits, QWidget* pParentWidget)
+    : QWidget(pParentWidget), CSignCore(traits, QWidget::width(), QWidget::height(), true)
 {
-    // Widgets drop pressure spikes on every model.
-    m_bDropHighPressure = true;
+    Canvas().SetChangedHook([this] { RequestRepaint(); });
 }
 
 CSignWidget::~CSignWidget()
@@ -40,24 +39,9 @@ void CSignWidget::RequestRepaint()
     QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
 }
 
-void CSignWidget::ResizeCanvases(int nWidth, int nHeight, bool bKeep)
-{
-    QImage canvas;
-    clearCanvas(canvas, nWidth, nHeight);
-    if (bKeep) {
-        QPainter painter(&canvas);
-        painter.drawImage(QPoint(0, 0), m_SignCanvas);
-    }
-    m_SignCanvas = canvas;
-}
-
 void CSignWidget::resizeEvent(QResizeEvent*)
 {
-    SetGeometryMembers(width(), height());
-    {
-        std::lock_guard<std::mutex> lock(m_CanvasMutex);
-        ResizeCanvases(width(), height(), true);
-    }
+    Canvas().ResizeCanvases(width(), height(), true);
     update();
 }
 
@@ -72,21 +56,16 @@ void CSignWidget::ResizeUnderInvisibleParentWidget(int nSignCanvasWidth, int nSi
     VT_LOG(label, "<%ld>nSignCanvasWidth=%d, nSignCanvasHeight=%d", nSignCanvasWidth, nSignCanvasHeight);
     VT_LOG(label, "<%ld>resize(nSignCanvasWidth, nSignCanvasHeight)...");
     resize(nSignCanvasWidth, nSignCanvasHeight);
-    SetGeometryMembers(width(), height());
-    {
-        std::lock_guard<std::mutex> lock(m_CanvasMutex);
-        ResizeCanvases(width(), height(), false);
-    }
+    Canvas().ResizeCanvases(width(), height(), false);
     VT_LOG(label, "<%ld>width=%d, height=%d", width(), height());
     VT_LOG(label, "<%ld>-leave !");
 }
 
 void CSignWidget::paintEvent(QPaintEvent* event)
 {
-    std::lock_guard<std::mutex> lock(m_CanvasMutex);
     QWidget::paintEvent(event);
     QPainter painter(this);
-    painter.drawImage(QPoint(0, 0), m_SignCanvas);
+    Canvas().PaintOn(painter);
 }
 
 void CSignWidget::MouseButtonEvent(QMouseEvent* event)
@@ -104,6 +83,66 @@ void CSignWidget::mousePressEvent(QMouseEvent* event)
 void CSignWidget::mouseMoveEvent(QMouseEvent* event)
 {
     MouseButtonEvent(event);
+}
+
+// ---------------------------------------------------------------- fingerprint placement
+
+int CSignWidget::SetDisplayedFPImageAt(QWidget* pParentWidget, int nFPLeft, int nFPTop, int nFPWidth, int nFPHeight)
+{
+    CFingerprintLayer* pLayer = Fingerprint();
+    if (!pLayer)
+        return ARI_FAILED;
+    const char* label = "CQ230FSignWidget::SetDisplayedFPImageAt()";
+    if (!pParentWidget) {
+        VT_LOG(label, "<%ld>-leave with ARI_INVALID_PARAMETERS due to pParentWidget == nullptr !");
+        return ARI_INVALID_PARAMETERS;
+    }
+    if (pParentWidget == parentWidget()) {
+        const QRect rc(nFPLeft, nFPTop, nFPWidth, nFPHeight);
+        if (nFPWidth <= 0 || nFPHeight <= 0 || !rect().contains(rc.topLeft()) || !rect().contains(rc.bottomRight())) {
+            VT_LOG(label, "<%ld>-leave with ARI_INVALID_PARAMETERS due to invalid nFPLeft, nFPTop, nFPWidth, nFPHeight !");
+            return ARI_INVALID_PARAMETERS;
+        }
+        pLayer->PlaceOnCanvas(rc);
+        return ARI_SUCCESS;
+    }
+    // The placed widget covers its parent, so its canvas and the rectangle
+    // test follow the parent's size rather than a fresh child's default.
+    auto* pNew = new CQ230FFPWidget(pParentWidget);
+    pNew->resize(pParentWidget->size());
+    pNew->ResetCanvas(pNew->width(), pNew->height());
+    const int nResult = pNew->SetDisplayedFPImageAt(pParentWidget, nFPLeft, nFPTop, nFPWidth, nFPHeight);
+    if (nResult != ARI_SUCCESS) {
+        delete pNew;
+        return nResult;
+    }
+    pNew->setGeometry(0, 0, pParentWidget->width(), pParentWidget->height());
+    pNew->show();
+    pNew->m_pfnDestroyed = [pLayer](CQ230FFPWidget* pGone) { pLayer->Forget(pGone); };
+    pLayer->PlaceIn(pNew);
+    return ARI_SUCCESS;
+}
+
+char* CSignWidget::GetFPImageBase64Data(int nImageTypeID, bool bFPImageOnly)
+{
+    CFingerprintLayer* pLayer = Fingerprint();
+    if (!pLayer)
+        return nullptr;
+    const CSignCanvas& canvas = Canvas();
+    switch (pLayer->Placement()) {
+    case NFPPA_SIGN_FP_DIFFERENT_WIDGET:
+        return pLayer->EncodePlaced(canvas.ClipImage(), canvas.ClipMarginX(), canvas.ClipMarginY(), bFPImageOnly,
+                                    nImageTypeID);
+    case NFPPA_SIGN_FP_SAME_WIDGET:
+        // Fingerprint only, unclipped: its rectangle of the merged signature.
+        if (bFPImageOnly && !canvas.ClipImage())
+            return EncodeImageAsBase64(canvas.ImageRect(pLayer->DisplayedRect()), nImageTypeID);
+        return Export().EncodeBase64SignImage(nImageTypeID);
+    case NFPPA_NONE:
+        return Export().EncodeBase64SignImage(nImageTypeID);
+    default:
+        return nullptr;
+    }
 }
 
 // ---------------------------------------------------------------- fingerprint widget
@@ -134,51 +173,4 @@ void CQ230FFPWidget::Repaint()
 {
     VT_LOG("CQ230FFPWidget::UpdateFPImage()", "<%ld>-b4 call update()...");
     QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection);
-}
-
-// ---------------------------------------------------------------- per-model classes
-
-#define VT_DEFINE_SIGN_WIDGET(M, BASE, TRAITS, FPCALLBACK)                                 \
-    void Rx##M##SignPadRawDataCallback(int nX, int nY, int nP, int nPenStatus)            \
-    {                                                                                      \
-        if (CSignCore* pCanvas = g_pSignWidget.load())                                     \
-            pCanvas->RxSignPadRawData(nX, nY, nP, nPenStatus);                             \
-    }                                                                                      \
-    C##M##SignWidget::C##M##SignWidget(QWidget* pParentWidget)                             \
-        : BASE(TRAITS, pParentWidget, Rx##M##SignPadRawDataCallback, FPCALLBACK)           \
-    {                                                                                      \
-    }
-
-VT_DEFINE_SIGN_WIDGET(Q210, CSignWidget, g_TraitsQ210, nullptr)
-VT_DEFINE_SIGN_WIDGET(Q220, CSignWidget, g_TraitsQ220, nullptr)
-VT_DEFINE_SIGN_WIDGET(Q230F, CQ230FCanvasT<CSignWidget>, g_TraitsQ230F, RxQ230FSignPadFPRawDataCallback)
-VT_DEFINE_SIGN_WIDGET(QT410, CSignWidget, g_TraitsQT410, nullptr)
-VT_DEFINE_SIGN_WIDGET(M420, CSignWidget, g_TraitsM420, nullptr)
-
-void RxQ230FSignPadFPRawDataCallback(unsigned char* pData, int nDataLength, int nScore)
-{
-    if (CSignCore* pCanvas = g_pSignWidget.load())
-        pCanvas->RxQ230FSignPadFPRawData(pData, nDataLength, nScore);
-}
-
-CSignCore* CreateSignWidget(const ModelTraits& traits, QWidget* pParentWidget)
-{
-    // Widgets exist only in a widget application, on its GUI thread.
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance()) ||
-        QThread::currentThread() != QCoreApplication::instance()->thread())
-        return nullptr;
-    switch (traits.nDeviceId) {
-    case VTQ210_DEVICE:
-        return new CQ210SignWidget(pParentWidget);
-    case VTQ220_DEVICE:
-        return new CQ220SignWidget(pParentWidget);
-    case VTQ230F_DEVICE:
-        return new CQ230FSignWidget(pParentWidget);
-    case RUVU410_DEVICE:
-        return new CQT410SignWidget(pParentWidget);
-    case ROV420_DEVICE:
-        return new CM420SignWidget(pParentWidget);
-    default:
-        return nullptr;
-    }
 }

@@ -1,6 +1,7 @@
 // The widget kind of the signature canvas: the same pipeline as the sign
 // object, shown live inside a host window. It differs in where the canvas
-// lives (the widget's size), repaints, mouse handling and the pressure drop.
+// lives (the widget's size), repaints, mouse handling, the pressure drop and
+// where a fingerprint can be placed.
 #pragma once
 
 #include "fpcanvas.h"
@@ -13,15 +14,20 @@
 class CSignWidget : public QWidget, public CSignCore {
     Q_OBJECT
 public:
-    CSignWidget(const ModelTraits& traits, QWidget* pParentWidget, HWSignDataCallback pfnPen,
-                FPDataCallback pfnFP);
+    CSignWidget(const ModelTraits& traits, QWidget* pParentWidget);
     ~CSignWidget() override;
 
     // Sizes the canvas when the parent is not shown yet (no resize event arrives then).
     void ResizeUnderInvisibleParentWidget(int nSignCanvasWidth, int nSignCanvasHeight);
 
+    // The fingerprint on this widget (pParentWidget is its own parent) or in
+    // a widget of its own in another window.
+    int SetDisplayedFPImageAt(QWidget* pParentWidget, int nFPLeft, int nFPTop, int nFPWidth,
+                              int nFPHeight) override;
+    using CSignCore::SetDisplayedFPImageAt;
+    char* GetFPImageBase64Data(int nImageTypeID, bool bFPImageOnly) override;
+
     void Dispose() override;
-    QWidget* Widget() override { return this; }
     void PlaceWidget(int nX, int nY, int nWidth, int nHeight) override;
 
 protected:
@@ -30,15 +36,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-    void AfterSegmentDrawn() override { RequestRepaint(); }
-    void AfterCanvasCleared() override { RequestRepaint(); }
-    // New canvas images for a new size; bKeep keeps the strokes at the top
-    // left. m_CanvasMutex held.
-    virtual void ResizeCanvases(int nWidth, int nHeight, bool bKeep);
+private:
     // Posts a repaint to the GUI thread; callable from any thread.
     void RequestRepaint();
-
-private:
     void MouseButtonEvent(QMouseEvent* event);
 };
 
@@ -61,24 +61,12 @@ protected:
     void Repaint() override;
 };
 
-// One widget class per model: the widget core with that model's traits.
-#define VT_DECLARE_SIGN_WIDGET(M, BASE)                                          \
-    void Rx##M##SignPadRawDataCallback(int nX, int nY, int nP, int nPenStatus);  \
-    class C##M##SignWidget : public BASE {                                       \
-    public:                                                                      \
-        explicit C##M##SignWidget(QWidget* pParentWidget);                       \
-    };                                                                           \
+// One widget class per model: the widget kind with that model's traits.
+#define VT_DECLARE_SIGN_WIDGET(M)                                                                       \
+    class C##M##SignWidget : public CSignWidget {                                                      \
+    public:                                                                                            \
+        explicit C##M##SignWidget(QWidget* pParentWidget) : CSignWidget(g_Traits##M, pParentWidget) {} \
+    };                                                                                                 \
     using C##M##Widget_DoConfirmOrCancelKeyActionThread = CDoConfirmOrCancelKeyActionThread;
 
-VT_DECLARE_SIGN_WIDGET(Q210, CSignWidget)
-VT_DECLARE_SIGN_WIDGET(Q220, CSignWidget)
-VT_DECLARE_SIGN_WIDGET(Q230F, CQ230FCanvasT<CSignWidget>)
-VT_DECLARE_SIGN_WIDGET(QT410, CSignWidget)
-VT_DECLARE_SIGN_WIDGET(M420, CSignWidget)
-
-// Fingerprint captures of the Q230F widget.
-void RxQ230FSignPadFPRawDataCallback(unsigned char* pData, int nDataLength, int nScore);
-
-// The widget of a model as a child of pParentWidget (GUI thread); null when
-// there is no widget application to show it in.
-CSignCore* CreateSignWidget(const ModelTraits& traits, QWidget* pParentWidget);
+VT_SDK_FOR_EACH_MODEL(VT_DECLARE_SIGN_WIDGET)

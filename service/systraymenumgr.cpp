@@ -167,7 +167,7 @@ void SysTrayMenuMgr::StartCreateSystemTrayIcon(bool bSysTrayAvailable)
 void SysTrayMenuMgr::OpenWebSocketService(bool bOpenService)
 {
     if (bOpenService) {
-        m_pWebSocketThread = new WebSocketThread(this, INIDATA.nWebSocketPort);
+        m_pWebSocketThread = new WebSocketThread(this, INIDATA.nWebSocketPort, AccessSettings::Load());
         m_pWebSocketThread->start(QThread::InheritPriority);
         VtDesktopTrace(QStringLiteral("service started on port %1").arg(INIDATA.nWebSocketPort));
         return;

@@ -1,6 +1,7 @@
 #include "websocketservice.h"
 
 #include "requesttable.h"
+#include "servicelistener.h"
 #include "signobjmanager.h"
 #include "vtlog.h"
 
@@ -19,23 +20,49 @@ const char* const SERVER_NAME = "VEDEZediVoduzu - WebSocketServer";
 
 } // namespace
 
-WebSocketService::WebSocketService(quint16 port, QObject* parent)
+WebSocketService::WebSocketService(quint16 port, const AccessSettings& access, QObject* parent)
     : QObject(parent),
       m_pWebSocketServer(new QWebSocketServer(QString::fromLatin1(SERVER_NAME), QWebSocketServer::NonSecureMode, this)),
-      m_nPort(port)
+      m_access(access), m_nPort(port)
 {
-    if (m_pWebSocketServer->listen(QHostAddress::Any, port)) {
-        VT_LOG("WebSocketService::WebSocketService()", "<%ld>-listening on port %d", (int)m_pWebSocketServer->serverPort());
+    if (Listen(port)) {
+        VT_LOG("WebSocketService::WebSocketService()", "<%ld>-listening on port %d", (int)serverPort());
         connect(m_pWebSocketServer, &QWebSocketServer::newConnection, this, &WebSocketService::onNewConnection);
         connect(m_pWebSocketServer, &QWebSocketServer::closed, this, &WebSocketService::closed);
         m_pSignObjMgr = new SignObjManager();
         m_bStartTimer = false;
         m_pTimer = new QTimer(this);
         connect(m_pTimer, &QTimer::timeout, this, &WebSocketService::MyTimerSlot);
-    } else {
-        VT_LOG("WebSocketService::WebSocketService()", "<%ld>-listen on port %d failed: %s", m_nPort,
-               m_pWebSocketServer->errorString().toUtf8().constData());
     }
+}
+
+bool WebSocketService::Listen(quint16 port)
+{
+    // Any is IPv4 and IPv6 in one socket; the loopback needs one of each.
+    QList<QHostAddress> addresses{QHostAddress::Any};
+    if (m_access.bListenLoopbackOnly)
+        addresses = {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)};
+    for (const QHostAddress& address : qAsConst(addresses)) {
+        auto* pListener = new ServiceListener(m_pWebSocketServer, this);
+        // With port 0 the second address takes the port the first one got.
+        const quint16 nPort = m_listeners.isEmpty() ? port : m_listeners.first()->serverPort();
+        if (pListener->listen(address, nPort)) {
+            m_listeners << pListener;
+            continue;
+        }
+        const bool bNoIPv6 = address == QHostAddress(QHostAddress::LocalHostIPv6) &&
+                             pListener->serverError() == QAbstractSocket::UnsupportedSocketOperationError;
+        VT_LOG("WebSocketService::WebSocketService()", "<%ld>-listen on %s port %d failed: %s",
+               address.toString().toUtf8().constData(), (int)nPort, pListener->errorString().toUtf8().constData());
+        delete pListener;
+        if (bNoIPv6 && !m_listeners.isEmpty())
+            continue; // a computer without IPv6 is served on 127.0.0.1 alone
+        for (QTcpServer* p : qAsConst(m_listeners))
+            delete p;
+        m_listeners.clear();
+        return false;
+    }
+    return true;
 }
 
 WebSocketService::~WebSocketService()
@@ -56,12 +83,14 @@ WebSocketService::~WebSocketService()
     }
     delete m_pSignObjMgr; // closes the open pad
     m_pSignObjMgr = nullptr;
+    for (QTcpServer* pListener : qAsConst(m_listeners))
+        pListener->close();
     m_pWebSocketServer->close();
 }
 
 quint16 WebSocketService::serverPort() const
 {
-    return m_pWebSocketServer->isListening() ? m_pWebSocketServer->serverPort() : 0;
+    return m_listeners.isEmpty() ? 0 : m_listeners.first()->serverPort();
 }
 
 WebSocketService::Status WebSocketService::status() const
@@ -97,7 +126,18 @@ void WebSocketService::onNewConnection()
     connect(pSocket, &QWebSocket::disconnected, this, &WebSocketService::socketDisconnected);
     Client client;
     client.pSocket = pSocket;
+    client.strOrigin = pSocket->origin();
+    client.peer = pSocket->peerAddress();
+    client.bLoopbackPeer = client.peer.isLoopback();
     m_clients.append(client);
+}
+
+WebSocketService::Client* WebSocketService::FindClient(const QWebSocket* pSocket)
+{
+    for (Client& client : m_clients)
+        if (client.pSocket == pSocket)
+            return &client;
+    return nullptr;
 }
 
 void WebSocketService::processTextMessage(QString message)

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "accesssettings.h"
+
 #include <QByteArray>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
 
 class QTimer;
+class QTcpServer;
 class QWebSocket;
 class QWebSocketServer;
 class SignObjManager;
@@ -18,7 +22,9 @@ class WebSocketService : public QObject
 {
     Q_OBJECT
 public:
-    explicit WebSocketService(quint16 port, QObject* parent = nullptr);
+    // Listens on every address, or on the loopback only when the access
+    // settings say so; port 0 lets the system choose.
+    explicit WebSocketService(quint16 port, const AccessSettings& access = AccessSettings(), QObject* parent = nullptr);
     ~WebSocketService() override;
 
     QJsonObject ProcessRequestedJsonString(QString message);
@@ -56,10 +62,15 @@ public Q_SLOTS:
 private:
     friend struct RequestCall;
 
-    // One connected page. State kept per connection belongs here.
+    // One connected page or program. State kept per connection belongs here.
     struct Client {
         QWebSocket* pSocket = nullptr;
+        QString strOrigin;          // the handshake's Origin header; empty when none was sent
+        QHostAddress peer;          // where the connection comes from
+        bool bLoopbackPeer = false; // from this computer
     };
+    Client* FindClient(const QWebSocket* pSocket);
+    bool Listen(quint16 port);
 
     // The row that answers a text request, with its members and the pad it
     // acts on; a call without a row is refused and gets no reply.
@@ -67,7 +78,9 @@ private:
     void StartKeyPoll();
     void StopKeyPoll();
 
-    QWebSocketServer* m_pWebSocketServer = nullptr;
+    QWebSocketServer* m_pWebSocketServer = nullptr; // handshakes only: the listeners accept
+    QList<QTcpServer*> m_listeners;                  // one per address listened on
+    AccessSettings m_access;
     QList<Client> m_clients;
     int m_nPort = 0;
     SignObjManager* m_pSignObjMgr = nullptr;

@@ -2,8 +2,8 @@
 
 #include "websocketservice.h"
 
-WebSocketThread::WebSocketThread(QObject* parent, int nWebSocketPort)
-    : QThread(parent), m_nWebSocketPort(nWebSocketPort)
+WebSocketThread::WebSocketThread(QObject* parent, int nWebSocketPort, const AccessSettings& access)
+    : QThread(parent), m_nWebSocketPort(nWebSocketPort), m_access(access)
 {
 }
 
@@ -19,7 +19,7 @@ void WebSocketThread::run()
 {
     // Created here so that the server, its sockets, timer and manager belong
     // to this thread. A port above 65535 wraps, as a 16-bit port does.
-    m_pWebSocketService = new WebSocketService(static_cast<quint16>(m_nWebSocketPort));
+    m_pWebSocketService = new WebSocketService(static_cast<quint16>(m_nWebSocketPort), m_access);
     m_nListeningPort = m_pWebSocketService->serverPort();
     exec();
     m_nListeningPort = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "accesssettings.h"
+
 #include <QThread>
 
 #include <atomic>
@@ -12,7 +14,7 @@ class WebSocketThread : public QThread
 {
     Q_OBJECT
 public:
-    WebSocketThread(QObject* parent, int nWebSocketPort);
+    WebSocketThread(QObject* parent, int nWebSocketPort, const AccessSettings& access = AccessSettings());
     ~WebSocketThread() override;
 
     // The port the service listens on, readable from any thread: 0 before it
@@ -25,5 +27,6 @@ protected:
 private:
     WebSocketService* m_pWebSocketService = nullptr;
     int m_nWebSocketPort;
+    AccessSettings m_access;
     std::atomic<quint16> m_nListeningPort{0};
 };

@@ -83,71 +83,109 @@ typedef void (*SignatureStatusCallback)(int nStatus);
  * 1 stroke point, 0 stroke end). */
 typedef void (*RealTimeSignatureDataCallback)(unsigned long ulPosition, long lPressureAndFlag);
 
-/* Functions of every family. */
+/* Functions of every family. Every function with nDeviceType answers
+ * ARI_INVALID_PARAMETERS (int), null (text) or false (bool) for a device type
+ * that is not the family's, and does nothing (void); "no canvas" is the
+ * answer before InitialDevice and after UnInitialDevice. */
 #define VTSDK_DECLARE_BASE(P)                                                                                  \
-    /* Create the canvas (headless when pParentWidget is null) and open the pad; true when the pad answered. \
-     * Width and height must be 1..8192 (else false, nothing created). */                                      \
+    /* Create the canvas (headless when pParentWidget is null) and open the pad. true: the pad answered, or a \
+     * canvas exists already; false: size outside 1..8192, driver or pad missing, firmware of another model,  \
+     * a parent without a widget application. */                                                             \
     VTSDK_API bool P##InitialDevice(int nDeviceType, QWidget* pParentWidget, int nX, int nY, int nWidth, int nHeight); \
-    /* As InitialDevice, the parent given by window id (0: headless; unknown id: false). */                    \
+    /* As InitialDevice, the parent given by window id: 0 headless; false also for an id naming no widget. */  \
     VTSDK_API bool P##InitialDeviceByWId(int nDeviceType, VTSDK_WId wid, int nX, int nY, int nWidth, int nHeight); \
-    /* Shut the pad down and destroy the canvas; ARI_SUCCESS also without a canvas. */                         \
+    /* Shut the pad down and destroy the canvas. ARI_SUCCESS, also without a canvas. */                        \
     VTSDK_API int P##UnInitialDevice(int nDeviceType);                                                         \
-    /* Clear canvas, ink and the pad's screen; switches clipping off. */                                        \
+    /* Clear canvas, ink and pad, clipping off. The driver's result (0, -1, -7); 0 after the cancel key (the   \
+     * pad cleared itself); ARI_FAILED without a canvas. */                                                   \
     VTSDK_API int P##Clear(int nDeviceType);                                                                   \
+    /* Pad id into the caller's buffer. The driver's result (0; -2 buffer null or under 32 bytes; -1, -7);     \
+     * ARI_FAILED without a canvas. */                                                                        \
     VTSDK_API int P##GetHWPadID(int nDeviceType, char* pPadID, int nMaxCount);                                 \
+    /* Firmware text into the caller's buffer; results as GetHWPadID. */                                      \
     VTSDK_API int P##GetHWVersionID(int nDeviceType, char* pVersion, int nMaxCount);                           \
-    /* Stroke width follows pressure (true) or the pen width (false). */                                        \
+    /* Stroke width follows pressure (true) or the pen width (false). 0 or the driver's error (tablets: 0);    \
+     * ARI_FAILED without a canvas. */                                                                        \
     VTSDK_API int P##SetPenStyle(int nDeviceType, bool bPressureOn);                                           \
-    /* Pen width 1..10, else ARI_INVALID_PARAMETERS. */                                                         \
+    /* Pen width 1..10: 0; ARI_INVALID_PARAMETERS outside; ARI_FAILED without a canvas. */                     \
     VTSDK_API int P##SetPenWidth(int nDeviceType, int nPenWidth);                                              \
+    /* Key callback (null allowed), on the key-action thread: 0; ARI_FAILED without a canvas. */               \
     VTSDK_API int P##SignatureStatusCallback(int nDeviceType, SignatureStatusCallback pStatus);                \
-    /* Number of stored points (stroke ends included); ARI_NO_DATA when none. */                               \
+    /* Stored points, stroke ends included; ARI_NO_DATA when none or without a canvas. */                      \
     VTSDK_API int P##GetTotalPacketsNumber(int nDeviceType);                                                   \
+    /* One point by pPackets->nIndex: 0; ARI_FAILED outside the ink or without a canvas; -2 null pointer. */    \
     VTSDK_API int P##getPackets(int nDeviceType, _PACKETS* pPackets);                                          \
-    /* "yyyy-mm-dd hh:mm:ss.mmm" of a point; free with FreeInkPointTime. */                                     \
+    /* "yyyy-mm-dd hh:mm:ss.mmm" of a point, free with FreeInkPointTime; null outside the ink or no canvas. */ \
     VTSDK_API char* P##GetInkPointTime(int nDeviceType, int nIndex);                                           \
+    /* Release a GetInkPointTime text (null accepted). */                                                      \
     VTSDK_API void P##FreeInkPointTime(int nDeviceType, char* pInkPointTime);                                  \
-    /* Save as EBITI_BITMAP/JPG/PNG (format from the path's suffix), PDF or SVG; DPI level 0: 150, else 300. */ \
+    /* Save as EBITI_BITMAP/JPG/PNG (format from the path's suffix), PDF or SVG, DPI level 0: 150, else 300.  \
+     * 0; ARI_NO_DATA nothing written (no ink, path or suffix unusable); -2 other types; ARI_FAILED no canvas. */ \
     VTSDK_API int P##SaveDrawingImage(int nDeviceType, int nImageTypeID, wchar_t* pImageFilePath, int nDPILevel); \
-    /* Crop exports to the signature plus margins; both margins 0 switch cropping off. */                       \
+    /* Crop pictures to the ink plus margins (both 0: cropping off). 0; -2 negative margin; ARI_FAILED no canvas. */ \
     VTSDK_API int P##SetSaveCenterImageClip(int nDeviceType, bool bClipImage, int nClipMarginX, int nClipMarginY); \
+    /* One DIID_* item into pOutput: 0; -2 index outside 1..7 or null pOutput; ARI_FAILED without a canvas. */  \
     VTSDK_API int P##getDeviceInfo(int nDeviceType, int nIndex, void* pOutput);                                \
+    /* Modal About box in the widget of that window id; nothing when none is found. */                        \
     VTSDK_API void P##AboutBoxByWId(VTSDK_WId wid);                                                            \
+    /* Modal About box (only in a widget application). */                                                    \
     VTSDK_API void P##AboutBox(QWidget* pParentWidget);                                                        \
-    /* About text into a host buffer of 256 bytes. */                                                          \
+    /* About text into a host buffer of 256 bytes; nothing written for a null buffer. */                       \
     VTSDK_API void P##GetAboutInfo(int nDeviceType, char* pAboutInfo);                                         \
-    /* Base64 image (types 1..3, PNG transparent) or ink (6); free with PacketsBase64EncodeFree. */             \
+    /* Base64 picture (1..3, PNG transparent) or ink (6), free with PacketsBase64EncodeFree; null for other    \
+     * types, without a canvas, without ink (a picture: without ink and fingerprint); empty when a crop finds \
+     * no ink pixel. */                                                                                       \
     VTSDK_API char* P##PacketsBase64Encode(int nDeviceType, int nImageTypeID);                                 \
+    /* Release a PacketsBase64Encode text (null accepted). */                                                  \
     VTSDK_API void P##PacketsBase64EncodeFree(int nDeviceType, char* pEncodedData);                            \
-    /* Decode an image (1..3) to a file, or ink (6) into the decoded list. */                                  \
+    /* Image (1..3) to a file in that format, or ink (6) into the decoded points. 0; ARI_NO_DATA image not     \
+     * written; -2 other types, null or empty text; ARI_FAILED without a canvas. */                           \
     VTSDK_API int P##Base64Decode(int nDeviceType, int nImageTypeID, const char* pEncodedData, wchar_t* pImageFilePath); \
+    /* Decoded points; ARI_NO_DATA when none or without a canvas. */                                          \
     VTSDK_API int P##GetTotalDecodePacketsNumber(int nDeviceType);                                             \
+    /* One INKDATATYPE_* value of a decoded point; ARI_NO_DATA nothing decoded; -2 index or type outside;      \
+     * ARI_FAILED without a canvas. */                                                                        \
     VTSDK_API int P##GetDecodePacketsData(int nDeviceType, int nIndex, int nTypeID);                           \
+    /* Colour of later strokes: 0; ARI_FAILED without a canvas. */                                            \
     VTSDK_API int P##SetPenColor(int nDeviceType, int nR, int nG, int nB);                                     \
-    /* 1 confirm, 0 cancel, -1 none; read and clear. */                                                        \
+    /* Last key touched, 1 confirm, 0 cancel, -1 none (read and clear); ARI_FAILED (-1) without a canvas. */  \
     VTSDK_API int P##GetDeviceConfirmOrCancelKeyStatus(int nDeviceType);                                       \
-    /* Base64 of the SVG of the ink (also left in "/tmp/ROvAdez.svg"); null without ink or when the file      \
-     * could not be written. Free with FreeSVGImageBase64Data. */                                               \
+    /* Base64 of the ink's SVG, also left in "/tmp/ROvAdez.svg", free with FreeSVGImageBase64Data; null       \
+     * without ink or canvas, or when the file could not be written. */                                       \
     VTSDK_API char* P##GetSVGImageBase64Data(int nDeviceType);                                                 \
+    /* Release a GetSVGImageBase64Data text (null accepted). */                                                \
     VTSDK_API void P##FreeSVGImageBase64Data(int nDeviceType, char* pEncodedData);                             \
+    /* Live point callback, on the driver's reader thread: true; false for a null callback or no canvas. */    \
     VTSDK_API bool P##RealTimeSignatureDataCallback(int nDeviceType, RealTimeSignatureDataCallback pfnRealTimeSignDataCallback); \
-    /* As PacketsBase64Encode; PNG transparent only when asked. Free with PacketsBase64EncodeExFree. */         \
+    /* As PacketsBase64Encode, PNG transparent only when asked and pictures only with ink; free with        \
+     * PacketsBase64EncodeExFree. */                                                                          \
     VTSDK_API char* P##PacketsBase64EncodeEx(int nDeviceType, int nImageTypeID, bool bEnableTransparentBackground); \
+    /* Release a PacketsBase64EncodeEx text (null accepted). */                                                \
     VTSDK_API void P##PacketsBase64EncodeExFree(int nDeviceType, char* pEncodedData);
 
 /* Pads with a screen and pen id: Q210, Q220, Q230F. */
 #define VTSDK_DECLARE_LCD(P)                                                                                   \
+    /* Pad screen on/off (off clears the canvas first). The driver's result (0, -1, -7); ARI_FAILED no canvas. */ \
     VTSDK_API int P##OpenLCD(int nDeviceType, bool bOn);                                                       \
+    /* Pen id into the caller's buffer; results as GetHWPadID. */                                             \
     VTSDK_API int P##GetHWPenID(int nDeviceType, char* pPenID, int nMaxCount);                                 \
+    /* Version screen on/off; results as OpenLCD. */                                                          \
     VTSDK_API int P##DisplayHWVersion(int nDeviceType, bool bOn);
 
 /* Fingerprint pad: Q230F. */
 #define VTSDK_DECLARE_FP(P)                                                                                    \
+    /* Place the fingerprint: the headless canvas in an off-screen canvas of nCanvasWidth x nCanvasHeight, a  \
+     * widget on itself (wid names its parent) or in another window. 0; -2 rectangle outside, no parent;      \
+     * ARI_FAILED no canvas, window id not found. */                                                          \
     VTSDK_API int P##SetDisplayedFPImageAtByWId(int nDeviceType, VTSDK_WId wid, int nCanvasWidth, int nCanvasHeight, \
                                                 int nFPLeft, int nFPTop, int nFPWidth, int nFPHeight);         \
+    /* As SetDisplayedFPImageAtByWId with a widget pointer. */                                                \
     VTSDK_API int P##SetDisplayedFPImageAt(int nDeviceType, QWidget* pParentWidget, int nCanvasWidth, int nCanvasHeight, \
                                            int nFPLeft, int nFPTop, int nFPWidth, int nFPHeight);              \
+    /* Base64 picture (1..3) of the placed fingerprint (bFPImageOnly: its rectangle), free with              \
+     * FreeFPImageBase64Data; null for other types, without canvas or placement. */                            \
     VTSDK_API char* P##GetFPImageBase64Data(int nDeviceType, int nImageTypeID, bool bFPImageOnly);             \
+    /* Release a GetFPImageBase64Data text (null accepted). */                                                 \
     VTSDK_API void P##FreeFPImageBase64Data(int nDeviceType, char* pEncodedData);
 
 VTSDK_DECLARE_BASE(VTQ210_)

@@ -22,30 +22,19 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        obj.m_pPointDataList.reset(new PointDataList);
-        obj.m_pDecodedPointDataList.reset(new PointDataList);
+        obj.Ink().Open();
     }
     void TearDown() override { obj.Shutdown(); }
-    void AddPoint(int x, int y, int p = 306, bool bEnd = false)
-    {
-        _POINTDATA pt{};
-        pt.nX = int16_t(x);
-        pt.nY = int16_t(y);
-        pt.nPressure = int16_t(p);
-        pt.bStrokeEnd = bEnd;
-        std::lock_guard<std::mutex> lock(obj.m_InkListMutex);
-        obj.m_pPointDataList->push_back(pt);
-    }
+    void AddPoint(int x, int y, int p = 306, bool bEnd = false) { obj.Ink().Append(x, y, p, bEnd); }
     // Ink pixels exactly on the given inclusive rectangle.
     void PaintInk(int left, int top, int right, int bottom)
     {
-        std::lock_guard<std::mutex> lock(obj.m_CanvasMutex);
-        QPainter p(&obj.m_SignCanvas);
-        p.fillRect(QRect(QPoint(left, top), QPoint(right, bottom)), Qt::black);
-        if (obj.m_pPointDataList->empty()) {
-            _POINTDATA pt{};
-            obj.m_pPointDataList->push_back(pt);
-        }
+        obj.Canvas().EditImage([&](QImage& image) {
+            QPainter p(&image);
+            p.fillRect(QRect(QPoint(left, top), QPoint(right, bottom)), Qt::black);
+        });
+        if (obj.Ink().IsEmpty())
+            AddPoint(0, 0, 0);
     }
     QImage Encoded(bool bEx, int type, bool bTransparent = true)
     {
@@ -81,12 +70,9 @@ TEST_F(Export, ClipIsClampedAtTheCanvasEdge)
     PaintInk(395, 195, 399, 199);
     obj.SetSaveClipImageMargin(true, 10, 10);
     QRect box;
-    {
-        std::lock_guard<std::mutex> lock(obj.m_CanvasMutex);
-        obj.CheckSignImageBoundingBox(box);
-    }
+    obj.Canvas().CheckSignImageBoundingBox(box);
     EXPECT_EQ(QRect(0, 0, 400, 200), box);
-    obj.ClearSignCanvas();
+    obj.Canvas().ClearSignCanvas();
     PaintInk(390, 190, 399, 199);
     EXPECT_EQ(QSize(20, 20), Encoded(false, EBITI_PNG).size());
 }
@@ -95,7 +81,7 @@ TEST_F(Export, ZeroMarginsLeaveClippingOff)
 {
     PaintInk(100, 40, 150, 60);
     EXPECT_EQ(ARI_SUCCESS, obj.SetSaveClipImageMargin(true, 0, 0));
-    EXPECT_FALSE(obj.m_bClipImage);
+    EXPECT_FALSE(obj.Canvas().ClipImage());
     EXPECT_EQ(QSize(400, 200), Encoded(false, EBITI_PNG).size());
 }
 
@@ -145,7 +131,7 @@ TEST_F(Export, RasterFilesTakeTheFormatFromTheSuffix)
 TEST_F(Export, NothingToSaveWithoutInk)
 {
     PaintInk(100, 40, 150, 60);
-    obj.m_pPointDataList->clear();
+    obj.Ink().Clear();
     EXPECT_EQ(ARI_NO_DATA, Save(EBITI_PNG, "none.png"));
     EXPECT_EQ(ARI_NO_DATA, Save(EBITI_SVG, "none.svg"));
     EXPECT_FALSE(QFile::exists(dir.filePath("none.png")));
@@ -184,7 +170,7 @@ TEST_F(Export, SvgThatCannotBeWrittenFails)
     AddPoint(500, 700);
     AddPoint(800, 750);
     EXPECT_EQ(ARI_NO_DATA, Save(EBITI_SVG, "/nonexistent-dir/a.svg"));
-    obj.m_strSvgTempFile = QStringLiteral("/nonexistent-dir/ROvAdez.svg");
+    obj.Export().SetSvgTempFile(QStringLiteral("/nonexistent-dir/ROvAdez.svg"));
     EXPECT_EQ(nullptr, obj.GetSVGImageBase64Data());
 }
 
@@ -200,7 +186,7 @@ TEST_F(Export, SvgBase64LeavesItsFileWithoutFollowingLinks)
     }
     const QString name = dir.filePath("ROvAdez.svg");
     ASSERT_EQ(0, symlink(QFile::encodeName(victim).constData(), QFile::encodeName(name).constData()));
-    obj.m_strSvgTempFile = name;
+    obj.Export().SetSvgTempFile(name);
     char* p = obj.GetSVGImageBase64Data();
     ASSERT_NE(nullptr, p);
     const QByteArray svg = QByteArray::fromBase64(QByteArray(p));

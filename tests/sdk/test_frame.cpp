@@ -75,7 +75,7 @@ TEST_P(Frame, SecondInitialDeviceKeepsTheFirstCanvas)
     CSignCore* first = g_pSignWidget.load();
     EXPECT_TRUE(f.InitialDevice(f.id, nullptr, 0, 0, 100, 50));
     EXPECT_EQ(first, g_pSignWidget.load());
-    EXPECT_EQ(400, first->m_SignCanvas.width());
+    EXPECT_EQ(400, first->Canvas().Image().width());
     EXPECT_EQ(1, drv->count("Initial"));
 }
 

@@ -154,11 +154,7 @@ TEST_F(InkFormat, PointTimeText)
     EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}$").match(s).hasMatch()) << qPrintable(s);
     // Local date and time of the stored second, milliseconds from the tick.
     CSignCore* c = g_pSignWidget.load();
-    _POINTDATA pt;
-    {
-        std::lock_guard<std::mutex> lock(c->m_InkListMutex);
-        pt = c->m_pPointDataList->at(0);
-    }
+    const _POINTDATA pt = c->Ink().Points().at(0);
     const time_t t = time_t(pt.tTime);
     struct tm local {};
     localtime_r(&t, &local);

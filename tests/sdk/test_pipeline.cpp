@@ -3,6 +3,8 @@
 #include "../common/procthreads.h"
 #include "sdktest.h"
 
+#include "fpcanvas.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -54,16 +56,14 @@ protected:
             ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_PEN_UP));
         }
     }
+    // The key action waiting to be run: 1 confirm, 0 cancel, -1 none.
     int KeyFlag()
     {
-        std::lock_guard<std::mutex> lock(canvas->m_KeyActionMutex);
-        return canvas->m_nDoClickConfirmOrCancelKeyActionFlag;
+        int key = -1;
+        const CKeyGate::State state = canvas->KeyGate().CurrentState(&key);
+        return state == CKeyGate::State::Pending || state == CKeyGate::State::Running ? key : -1;
     }
-    QImage Canvas()
-    {
-        std::lock_guard<std::mutex> lock(canvas->m_CanvasMutex);
-        return canvas->m_SignCanvas.copy();
-    }
+    QImage Canvas() { return canvas->Canvas().Image(); }
     FakeDriver* drv = nullptr;
     CSignCore* canvas = nullptr;
 };
@@ -151,11 +151,9 @@ TEST_P(Pipeline, ConfirmAndCancelKeysReachTheHostOncePerTouch)
     EXPECT_EQ(1, F().GetDeviceConfirmOrCancelKeyStatus(F().id)) << "status set on the key event";
     EXPECT_EQ(-1, F().GetDeviceConfirmOrCancelKeyStatus(F().id)) << "read and clear";
     if (TwoStep()) {
-        {
-            std::lock_guard<std::mutex> lock(canvas->m_KeyActionMutex);
-            EXPECT_EQ(-1, canvas->m_nDoClickConfirmOrCancelKeyActionFlag) << "no action before the pen lifts";
-            EXPECT_EQ(1, canvas->m_nPenDownOnKey);
-        }
+        int key = -1;
+        EXPECT_EQ(CKeyGate::State::Touched, canvas->KeyGate().CurrentState(&key)) << "no action before the pen lifts";
+        EXPECT_EQ(1, key);
         ASSERT_EQ(1, drv->inject(0, 0, 0, HWET_PEN_UP));
     }
     ASSERT_TRUE(StatusRecorder::Get().WaitFor(1));
@@ -171,12 +169,7 @@ TEST_P(Pipeline, ConfirmAndCancelKeysReachTheHostOncePerTouch)
 TEST_P(Pipeline, WhileAKeyActionWaitsPenAndKeysAreIgnored)
 {
     // Stop the key-action thread so that the action stays waiting.
-    {
-        std::lock_guard<std::mutex> lock(canvas->m_KeyActionMutex);
-        canvas->m_bShutDown = true;
-    }
-    canvas->m_KeyActionCond.notify_all();
-    ASSERT_TRUE(canvas->m_pDoConfirmOrCancelKeyActionThread->wait(10000));
+    canvas->KeyGate().Stop();
     Key(HWET_CONFIRM_KEY);
     EXPECT_EQ(1, KeyFlag());
     EXPECT_EQ(1, F().GetDeviceConfirmOrCancelKeyStatus(F().id));
@@ -187,7 +180,7 @@ TEST_P(Pipeline, WhileAKeyActionWaitsPenAndKeysAreIgnored)
     EXPECT_EQ(-1, F().GetDeviceConfirmOrCancelKeyStatus(F().id)) << "second key ignored";
     EXPECT_EQ(1, KeyFlag());
     // Running the waiting action frees the pipeline again.
-    canvas->CheckIfWeCanDoConfirmOrCancelKeyAction();
+    canvas->KeyGate().CheckIfWeCanDoConfirmOrCancelKeyAction();
     EXPECT_EQ(-1, KeyFlag());
     EXPECT_EQ((std::vector<int>{1}), StatusRecorder::Get().Values());
     Stroke(300);
@@ -263,7 +256,7 @@ TEST_P(Pipeline, PressureSetsTheWidth)
 {
     ASSERT_EQ(ARI_SUCCESS, F().SetPenWidth(F().id, 10));
     const double expected = T().ePressureRule == PressureRule::PerWidth306 ? 10 / 306.0 : 10 * 3.0 / 8192;
-    EXPECT_DOUBLE_EQ(expected, canvas->m_dblPressureToWidth.load());
+    EXPECT_DOUBLE_EQ(expected, canvas->Canvas().PressureToWidth());
     Stroke(PressureForWidth3(T()));
     const int thickness = DarkPixelsInColumn(Canvas(), 300);
     EXPECT_GE(thickness, 8) << "pen width 10 at the pressure that gives 3 at width 3";
@@ -273,10 +266,10 @@ TEST_P(Pipeline, PressureSetsTheWidth)
 TEST_P(Pipeline, CoordinatesAreClampedToTheSigningArea)
 {
     double x = 0, y = 0, w = 0;
-    canvas->ConvertSignRawDataToSignWndData(0, 0, 0, x, y, w);
+    canvas->Canvas().ConvertSignRawDataToSignWndData(0, 0, 0, x, y, w);
     EXPECT_EQ(0.0, x);
     EXPECT_EQ(0.0, y);
-    canvas->ConvertSignRawDataToSignWndData(65535, 65535, 0, x, y, w);
+    canvas->Canvas().ConvertSignRawDataToSignWndData(65535, 65535, 0, x, y, w);
     EXPECT_DOUBLE_EQ((T().nRawSpanX - 1) * double(kW) / T().nRawSpanX, x);
     EXPECT_DOUBLE_EQ((T().nRawSpanY - 1) * double(kH) / T().nRawSpanY, y);
 }
@@ -401,10 +394,48 @@ TEST(PipelineLive, ReportPacksNormalisedPositionPressureAndFlag)
     EXPECT_EQ(512l, values[before + 1].second) << "pen flag 0 on the stroke end";
 }
 
+// Segments over a shown fingerprint are merged only where they were drawn:
+// the picture must be the one a merge of the whole canvas gives.
+TEST(PipelineFingerprint, StrokesOverAFingerprintMatchAWholeMerge)
+{
+    FakeDriver* drv = FakeDriver::Fresh("VTQ230F 1.0");
+    ASSERT_NE(nullptr, drv) << "test driver not in the working directory";
+    ASSERT_TRUE(VTQ230F_InitialDevice(VTQ230F_DEVICE, nullptr, 0, 0, kW, kH));
+    CSignCore* c = g_pSignWidget.load();
+    std::vector<unsigned char> capture(FP_RAW_DATA_SIZE);
+    for (size_t i = 0; i < capture.size(); ++i)
+        capture[i] = int(i % FP_IMAGE_WIDTH) < FP_IMAGE_WIDTH / 2 ? 0 : 255; // dark left half
+    ASSERT_EQ(1, drv->inject_fp(capture.data(), int(capture.size()), 50));
+    // Centred, half the canvas high: red from x 246 to 300 once the screen thread merged it.
+    auto red = [](QRgb px) { return qRed(px) > 200 && qGreen(px) < 60 && qBlue(px) < 60; };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!red(c->Canvas().Image().pixel(280, 150)) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(red(c->Canvas().Image().pixel(280, 150)));
+    // Thin and wide strokes into, across and beside the fingerprint's edges.
+    const ModelTraits& t = g_TraitsQ230F;
+    const struct {
+        double x0, y0, x1, y1;
+        int p;
+    } strokes[] = {{200, 60, 400, 250, 300}, {270, 100, 330, 100, 3000}, {50, 280, 250, 220, 900}, {299, 70, 301, 240, 60}};
+    for (const auto& st : strokes) {
+        drv->inject(RawX(t, kW, st.x0), RawY(t, kH, st.y0), st.p, HWET_PEN_DOWN);
+        for (int i = 1; i <= 8; ++i)
+            drv->inject(RawX(t, kW, st.x0 + (st.x1 - st.x0) * i / 8), RawY(t, kH, st.y0 + (st.y1 - st.y0) * i / 8),
+                        st.p, HWET_PEN_MOVE);
+        drv->inject(0, 0, 0, HWET_PEN_UP);
+    }
+    const QImage segmentwise = c->Canvas().Image();
+    EXPECT_LT(qGray(segmentwise.pixel(300, 100)), 60) << "ink crossing the fingerprint stays dark";
+    c->Canvas().Recompose();
+    EXPECT_TRUE(segmentwise == c->Canvas().Image());
+    VTQ230F_UnInitialDevice(VTQ230F_DEVICE);
+}
+
 TEST(PipelineNotConnected, EventsBeforeConnectAreDropped)
 {
     CQ220SignObj obj(400, 200);
-    obj.m_pPointDataList.reset(new PointDataList);
+    obj.Ink().Open();
     obj.RxSignPadRawData(500, 500, 100, HWET_PEN_DOWN);
     obj.RxSignPadRawData(0, 0, 0, HWET_CONFIRM_KEY);
     EXPECT_EQ(ARI_NO_DATA, obj.GetTotalInkPointsNumber());

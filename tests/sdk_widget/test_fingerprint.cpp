@@ -69,14 +69,10 @@ private:
         const auto t = m_pModel->screenTransfer();
         qWarning("transfers: headers %d, image %d, blocks %d, fingers queued %d, packets %d, best score %d",
                  int(t.headerIndexes.size()), int(t.image.size()), int(t.blockSizes.size()), m_pModel->fingersQueued(),
-                 m_pModel->packetsSent(), Obj() ? Obj()->m_nBestFPScore.load() : -1);
+                 m_pModel->packetsSent(), Obj() ? Obj()->Fingerprint()->BestScore() : -1);
         return false;
     }
-    QImage FPOnly()
-    {
-        std::lock_guard<std::mutex> lock(Obj()->m_CanvasMutex);
-        return Obj()->m_FPOnlyCanvas.copy();
-    }
+    QImage FPOnly() { return Obj()->Fingerprint()->FingerprintImage(); }
     static bool AllWhite(const QImage& image)
     {
         for (int y = 0; y < image.height(); ++y)
@@ -109,7 +105,8 @@ private Q_SLOTS:
         m_pModel->setBlockAnswer(std::make_pair<uint8_t, uint8_t>(0xD0, 0x00));
         QVERIFY(VTQ230F_InitialDevice(7, nullptr, 0, 0, kW, kH));
         QVERIFY(Obj());
-        QVERIFY(ThreadExists("vtsdk-fpscreen"));
+        // The thread takes its name once it first runs, which on a loaded machine may come later.
+        QVERIFY(WaitUntil([] { return ThreadExists("vtsdk-fpscreen"); }));
     }
     void cleanup()
     {
@@ -156,7 +153,7 @@ private Q_SLOTS:
         QVERIFY(IsRed(canvas.pixel(260, 150)));
         QVERIFY(IsRed(canvas.pixel(260, 80)));
         QVERIFY(IsWhite(canvas.pixel(340, 200)));
-        QCOMPARE(Obj()->m_nBestFPScore.load(), 55);
+        QCOMPARE(Obj()->Fingerprint()->BestScore(), 55);
         // The capture scored 30 came in between and was never sent.
         QCOMPARE(m_pModel->fingersQueued(), 0);
         QCOMPARE(FinishedTransfers(), nBefore + 2);
@@ -176,7 +173,7 @@ private Q_SLOTS:
 
         // A clear drops the fingerprint; the next capture shows whatever its score.
         QCOMPARE(VTQ230F_Clear(7), 0);
-        QCOMPARE(Obj()->m_nBestFPScore.load(), 0);
+        QCOMPARE(Obj()->Fingerprint()->BestScore(), 0);
         QVERIFY(AllWhite(FPOnly()));
         QVERIFY(AllWhite(CanvasOf(Obj())));
         QCOMPARE(VTQ230F_PacketsBase64Encode(7, EBITI_BITMAP), nullptr);
@@ -192,7 +189,7 @@ private Q_SLOTS:
         m_pModel->placeFinger(padsim::Bytes(FP_RAW_DATA_SIZE, 0x80), 10);
         QVERIFY(WaitTransfers(nBefore + 1));
         QVERIFY(WaitUntil([&] { return m_pModel->screenTransfer().image == padsim::Bytes(FP_SCREEN_IMAGE_SIZE, 0xFF); }));
-        QCOMPARE(Obj()->m_nBestFPScore.load(), 10);
+        QCOMPARE(Obj()->Fingerprint()->BestScore(), 10);
         QVERIFY(AllWhite(FPOnly()));
         // Shown, though white: the plain encoder answers without ink.
         QVERIFY(AllWhite(EncodedCanvas()));
@@ -203,13 +200,10 @@ private Q_SLOTS:
     {
         // Heap buffer of the stated length: a read past it is caught by the sanitizer build.
         std::unique_ptr<unsigned char[]> data(new unsigned char[100]());
-        RxQ230FSignObjFPRawDataCallback(data.get(), 100, 99);
-        RxQ230FSignObjFPRawDataCallback(nullptr, FP_RAW_DATA_SIZE, 99);
-        QCOMPARE(Obj()->m_nBestFPScore.load(), 0);
-        {
-            std::lock_guard<std::mutex> lock(Obj()->m_FPImageMutex);
-            QVERIFY(!Obj()->m_bNewFPScreenImage);
-        }
+        RxQ230FSignPadFPRawDataCallback(data.get(), 100, 99);
+        RxQ230FSignPadFPRawDataCallback(nullptr, FP_RAW_DATA_SIZE, 99);
+        QCOMPARE(Obj()->Fingerprint()->BestScore(), 0);
+        QVERIFY(!Obj()->Fingerprint()->HasNewScreenImage());
         char* p = VTQ230F_PacketsBase64Encode(7, EBITI_PNG);
         QCOMPARE(p, nullptr); // no ink, no fingerprint: nothing to hand out
     }
@@ -220,7 +214,7 @@ private Q_SLOTS:
         QCOMPARE(VTQ230F_SetDisplayedFPImageAt(7, nullptr, 400, 300, 300, 200, 100, 100), 0);
         QCOMPARE(VTQ230F_SetDisplayedFPImageAt(7, nullptr, 400, 300, 300, 200, 100, 101), ARI_INVALID_PARAMETERS);
         QCOMPARE(VTQ230F_SetDisplayedFPImageAt(7, nullptr, 400, 300, -1, 0, 10, 10), ARI_INVALID_PARAMETERS);
-        QCOMPARE(Obj()->m_nNewFPProcessActionID, int(NFPPA_FP_ON_CANVAS_FROM_JS));
+        QCOMPARE(int(Obj()->Fingerprint()->Placement()), int(NFPPA_FP_ON_CANVAS_FROM_JS));
         QCOMPARE(VTQ230F_GetFPImageBase64Data(7, 4, false), nullptr);
 
         // The refused rectangle left the placement as it was.

@@ -153,7 +153,7 @@ private Q_SLOTS:
         QVERIFY(Open(kQ210, 400, 200));
         CSignWidget* w = Widget();
         double x = 0, y = 0, p = 0;
-        w->ConvertSignRawDataToSignWndData(1340, 935, 0, x, y, p);
+        w->Canvas().ConvertSignRawDataToSignWndData(1340, 935, 0, x, y, p);
         QCOMPARE(x, 200.0);
         QCOMPARE(y, 100.0);
 
@@ -180,8 +180,8 @@ private Q_SLOTS:
         QCOMPARE(canvas.size(), QSize(200, 100));
         QVERIFY(IsDark(canvas.pixel(100, 40))); // the top-left quarter stays
         QVERIFY(IsDark(canvas.pixel(199, 40)));
-        QCOMPARE(w->m_dblScaleX.load(), 200.0 / 2360);
-        QCOMPARE(w->m_dblScaleY.load(), 100.0 / 1430);
+        QCOMPARE(w->Canvas().ScaleX(), 200.0 / 2360);
+        QCOMPARE(w->Canvas().ScaleY(), 100.0 / 1430);
 
         // The same raw point lands at half the coordinates now.
         PadOf(kQ210).stroke({{1340, 935, 500}, {1930, 935, 500}});
@@ -209,8 +209,8 @@ private Q_SLOTS:
         w->ResizeUnderInvisibleParentWidget(100, 50);
         QCOMPARE(w->size(), QSize(400, 200));
         QCOMPARE(CanvasOf(w), before);
-        QCOMPARE(w->m_nCanvasWidth, 400);
-        QCOMPARE(w->m_dblScaleX.load(), 400.0 / 2360);
+        QCOMPARE(w->Canvas().Width(), 400);
+        QCOMPARE(w->Canvas().ScaleX(), 400.0 / 2360);
     }
 
     void resizeUnderHiddenParentStartsWhite()
@@ -225,8 +225,8 @@ private Q_SLOTS:
         const QImage canvas = CanvasOf(w);
         QCOMPARE(canvas.size(), QSize(300, 150));
         QVERIFY(IsWhite(canvas.pixel(100, 40)));
-        QCOMPARE(w->m_nCanvasWidth, 300);
-        QCOMPARE(w->m_dblScaleY.load(), 150.0 / 1430);
+        QCOMPARE(w->Canvas().Width(), 300);
+        QCOMPARE(w->Canvas().ScaleY(), 150.0 / 1430);
     }
 
     void mouseRepaintsButNeverDraws()
@@ -297,7 +297,7 @@ private Q_SLOTS:
         QCOMPARE(VTQ230F_SetDisplayedFPImageAt(7, nullptr, 0, 0, 10, 10, 50, 50), ARI_INVALID_PARAMETERS);
         QCOMPARE(VTQ230F_SetDisplayedFPImageAt(7, m_pParent, 0, 0, 300, 200, 101, 100), ARI_INVALID_PARAMETERS);
         QCOMPARE(VTQ230F_SetDisplayedFPImageAt(7, m_pParent, 0, 0, 300, 200, 100, 100), ARI_SUCCESS);
-        QCOMPARE(w->m_nNewFPProcessActionID, int(NFPPA_SIGN_FP_SAME_WIDGET));
+        QCOMPARE(int(w->Fingerprint()->Placement()), int(NFPPA_SIGN_FP_SAME_WIDGET));
 
         // All dark but the first two rows: red from canvas row 202 on.
         padsim::Bytes image(FP_RAW_DATA_SIZE, 0);
@@ -361,7 +361,7 @@ private Q_SLOTS:
         delete other;
         QCOMPARE(VTQ230F_GetFPImageBase64Data(7, EBITI_PNG, true), nullptr);
         model->placeFinger(image, 70);
-        QVERIFY(WaitUntil([&] { return w->m_nBestFPScore.load() == 70; }));
+        QVERIFY(WaitUntil([&] { return w->Fingerprint()->BestScore() == 70; }));
         QCOMPARE(VTQ230F_Clear(7), 0);
     }
 };

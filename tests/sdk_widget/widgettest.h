@@ -2,6 +2,7 @@
 // deadlines, canvas snapshots and the pixel tests.
 #pragma once
 
+#include "fplayer.h"
 #include "padsim.h"
 #include "signobj.h"
 #include "vtinksdk.h"
@@ -34,8 +35,7 @@ inline bool WaitUntil(const std::function<bool()>& done, int nDeadlineMs = kDead
 // The canvas image (the merged one on the fingerprint model), taken under its lock.
 inline QImage CanvasOf(CSignCore* pCanvas)
 {
-    std::lock_guard<std::mutex> lock(pCanvas->m_CanvasMutex);
-    return pCanvas->m_SignCanvas.copy();
+    return pCanvas->Canvas().Image();
 }
 
 inline bool IsDark(QRgb c)

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The "Access" group of the settings: which pages and computers may use the
+// service, where it listens, and how much one client may ask of it. An
+// administrator presets it in the system-wide file (Qt's system scope,
+// /etc/xdg/vtinkhost/vtinkhost.conf); the user's file (the one that holds
+// the "Settings" group) adds to it. With Locked=true in the system-wide file
+// the user's file can only narrow it: block more origins, lower a bound.
+struct AccessSettings {
+    enum class Policy {
+        Ask,   // an origin not yet allowed waits for the user's answer in the tray
+        Allow, // every page is accepted
+        List   // only the allowed origins; everything else is refused at once
+    };
+
+    Policy ePolicy = Policy::Ask;
+    QStringList allowedOrigins; // exact origins: scheme, host and port
+    QStringList blockedOrigins;
+    bool bListenLoopbackOnly = false; // ListenAddress=loopback; default any address
+    bool bLocked = false;             // the system-wide file's Locked
+
+    qint64 nMaxMessageBytes = 32ll << 20;  // largest frame or message
+    qint64 nMaxPendingBytes = 64ll << 20;  // unsent bytes of one connection
+    int nMaxConnections = 1024;
+    int nMaxConnectionsPerOrigin = 64;     // per origin, or per remote computer
+
+    // The system-wide file, then the user's file over it.
+    static AccessSettings Load();
+    // The user's answer for an origin, remembered in the user's file
+    // (AllowedOrigins or BlockedOrigins); false when a locked system file
+    // does not let the user allow it.
+    static bool RememberOrigin(const QString& strOrigin, bool bAllowed);
+    // Drops an origin from the user's lists.
+    static void ForgetOrigin(const QString& strOrigin);
+    // The origins the user's file remembers as allowed.
+    static QStringList RememberedOrigins();
+
+    static const char* PolicyName(Policy e);
+};
