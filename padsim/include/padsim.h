@@ -104,6 +104,38 @@ struct PenInput {
     uint16_t x = 0, y = 0, pressure = 0;
 };
 
+// ---- What the host side knows of a model ----------------------------------
+// The SDK's view of each model, kept beside its USB side so that vtinkpad and
+// every suite build their model lists from one place.
+
+// A firmware text the pad may report, and the pressure levels the SDK gives
+// a pad that reports it (0: the SDK refuses the pad).
+struct Firmware {
+    std::string text;
+    int pressureLevels = 0;
+};
+
+// The raw area the SDK maps onto the canvas: the offset to the first pixel,
+// offset + span - 1 to the last.
+struct WritingArea {
+    uint16_t xOffset = 0, xSpan = 1, yOffset = 0, ySpan = 1;
+    // The raw coordinate a fraction (0..1) of the way across the area.
+    uint16_t rawX(double fraction) const;
+    uint16_t rawY(double fraction) const;
+};
+
+struct HostFacts {
+    int deviceId = 0;   // VTQ210_DEVICE, ... (vtinkmodels.h); 0 = no host model
+    WritingArea area;
+    std::vector<Firmware> firmware;  // the first is the text the pad reports unless told otherwise
+    std::string infoName;            // the SDK's answer to DIID_GET_MODEL_NAME
+
+    std::string modelName() const;   // "Q210": what pages, the service and logs call it
+    std::string sdkPrefix() const;   // "VTQ210_": starts the names of its SDK functions
+    int pressureLevels(const std::string& firmwareText) const;  // 0 for a refused or unlisted text
+    int fewestLevels() const;        // lowest level count of a text the SDK accepts
+};
+
 class Pad;
 
 // A model: USB description(s) plus behaviour. Subclass per model (or family)
@@ -121,6 +153,7 @@ public:
     Texts texts;                   // defaults, changeable through Pad::set*
     int penDevice = 0;             // device and endpoint that carry pen reports
     uint8_t penEndpoint = 0x81;
+    HostFacts host;                // what the SDK makes of the model
 
     // A control request other than the standard ones padsim answers itself
     // (GET_DESCRIPTOR, SET_CONFIGURATION, ...). IN: fill data (cut to wLength
@@ -132,6 +165,9 @@ public:
     virtual Bytes penReport(Pad& pad, const PenInput& input) = 0;
     // Called at every plug and replug (reset per-connection state here).
     virtual void plugged(Pad& pad);
+    // The text the host reads as the firmware version (default: the parts version).
+    virtual void setFirmware(Pad& pad, const std::string& text);
+    virtual std::string firmware(const Pad& pad) const;
 };
 using ModelPtr = std::unique_ptr<Model>;
 
@@ -143,6 +179,7 @@ bool answerHidRequest(Pad& pad, const ControlRequest& setup, Bytes& data);
 
 // Each models/<name>.cpp defines padsim::models::<name>() with the line
 // "ModelPtr <name>()" at the start of a line; the build registers it for byName().
+// A model the host serves fills Model::host too; the suites then run on it.
 namespace models {
 ModelPtr q210();   // HID pad, one USB device, 11-byte masked reports on 0x81
 ModelPtr q220();
@@ -151,9 +188,11 @@ ModelPtr m420();
 ModelPtr q230g();
 // Every model built into this library, by name ("q210", ...); null if unknown.
 ModelPtr byName(const std::string& name);
+ModelPtr byDeviceId(int deviceId);  // the model the host opens with this id
+// Names in the order of vtinkmodels.h (models without a device id last).
 std::vector<std::string> names();
-// Names of the models that have every bit of features.
-std::vector<std::string> withFeatures(unsigned features);
+// Names of the models that have every bit of features and none of without.
+std::vector<std::string> withFeatures(unsigned features, unsigned without = 0);
 }  // namespace models
 
 // ---- Emulated pads ---------------------------------------------------------
@@ -203,6 +242,10 @@ public:
     void setPartsVersion(std::string text);
     void setPadId(std::string text);
     Texts texts() const;
+    // The text the host reads as the firmware version, whatever carries it
+    // (the parts version of the HID pads, the product string of the tablets).
+    void setFirmware(const std::string& text);
+    std::string firmware() const;
     // Exact bytes GET_REPORT of this report id returns (cut to the length
     // asked), instead of the text layout; nullopt goes back to the texts.
     void setFeatureReport(uint8_t reportId, std::optional<Bytes> raw);
@@ -243,6 +286,7 @@ public:
 TransferMatch isSetReport(uint8_t command);          // 21 09 0302, data 02 <command> 00...
 TransferMatch isGetReport(uint8_t reportId);         // A1 01 03<id>
 TransferMatch isOut(uint8_t endpoint, int device = -1);
+TransferMatch isTabletCommand(uint8_t command);       // OUT 0x04, data 09 <command> ...
 
 // A program started under the bed (its libusb sees the bed's pads).
 class Child {

@@ -1,9 +1,11 @@
 // M420 tablet: the QT410's protocol under its own identity.
 #include "qt410.h"
 
+#include "vtinkmodels.h"
+
 namespace padsim {
 
-const TabletIdentity kM420Identity = {"m420", "ROV420", 0x0420, 0x0102};
+const TabletIdentity kM420Identity = {"m420", "ROV420", 0x0420, 0x0102, ROV420_DEVICE};
 
 namespace models {
 

@@ -68,6 +68,13 @@ FingerprintPadModel::FingerprintPadModel()
            device(FP_READER_PRODUCT_ID, "Q230 Fingerprint Reader", vendor)};
     penDevice = PEN;
     penEndpoint = kIn;
+    host = {
+        .deviceId = VTQ230F_DEVICE,
+        .area = {.xOffset = 2050, .xSpan = 21170, .yOffset = 1750, .ySpan = 11490},
+        // all seven characters of "VTQ230F" count
+        .firmware = {{texts.partsVersion, 2048}, {"VTQ230", 0}},
+        .infoName = "Q230G",  // the SDK names the pad by its USB side
+    };
 }
 
 Bytes FingerprintPadModel::patternImage(uint8_t seed)

@@ -11,7 +11,7 @@
 
 namespace padsim {
 
-const TabletIdentity kQT410Identity = {"qt410", "RUVU410", 0x0410, 0x0105};
+const TabletIdentity kQT410Identity = {"qt410", "RUVU410", 0x0410, 0x0105, RUVU410_DEVICE};
 
 namespace {
 enum : uint8_t {
@@ -70,6 +70,13 @@ TabletModel::TabletModel(const TabletIdentity& id, const TabletLayout& layout)
     m_strings[kIndexReleaseDate] = utf16("2023-05-17");
     m_strings[kIndexXYBytes] = Bytes{0, 0, 0, 0};
     m_strings[kIndexCapacity] = Bytes{0x10, 0x27, 0x88, 0x13, 0xFF, 0x07, 0xE8, 0x03, 0x00, 0x00};
+
+    const std::string product = id.product;
+    host.deviceId = id.deviceId;
+    host.area = {.xOffset = 550, .xSpan = 29870, .yOffset = 180, .ySpan = 20120};
+    // the SDK reads the product string as the firmware text; one character short is refused
+    host.firmware = {{product, 8192}, {product.substr(0, product.size() - 1), 0}};
+    host.infoName = host.modelName();
 }
 
 std::unique_ptr<TabletModel> makeTablet(const TabletIdentity& id, const TabletLayout& layout)
@@ -101,6 +108,16 @@ std::optional<Bytes> TabletModel::stringPayload(uint8_t index) const
 }
 
 void TabletModel::setProduct(const std::string& text) { setStringPayload(kIndexProduct, utf16(text)); }
+void TabletModel::setFirmware(Pad&, const std::string& text) { setProduct(text); }
+
+std::string TabletModel::firmware(const Pad&) const
+{
+    std::string text;
+    const std::optional<Bytes> payload = stringPayload(kIndexProduct);
+    for (size_t i = 0; payload && i + 1 < payload->size(); i += 2)
+        text += char((*payload)[i]);
+    return text;
+}
 void TabletModel::setSerialText(const std::string& text) { setStringPayload(kIndexSerial, utf16(text)); }
 void TabletModel::setReleaseDate(const std::string& text) { setStringPayload(kIndexReleaseDate, utf16(text)); }
 
@@ -238,6 +255,14 @@ Bytes TabletModel::penReport(Pad& pad, const PenInput& in)
     const uint8_t state = in.action == PenInput::Contact ? 0xA1 : 0xA0;
     return Bytes{0x09, 0x41, state, (uint8_t)in.x, (uint8_t)(in.x >> 8), (uint8_t)in.y, (uint8_t)(in.y >> 8),
                  (uint8_t)in.pressure, (uint8_t)(in.pressure >> 8)};
+}
+
+TransferMatch isTabletCommand(uint8_t command)
+{
+    return [command](const Transfer& t) {
+        return t.kind == Transfer::Out && t.endpoint == kVendorOut && t.data.size() >= 2 && t.data[0] == 0x09 &&
+               t.data[1] == command;
+    };
 }
 
 namespace models {

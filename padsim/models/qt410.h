@@ -24,6 +24,7 @@ struct TabletIdentity {
     const char* product;   // string 2, the text the SDK checks
     uint16_t productId;
     uint16_t bcdDevice;
+    int deviceId;          // the host's id for it
 };
 
 class TabletModel : public Model {
@@ -55,6 +56,8 @@ public:
     void out(Pad& pad, int device, uint8_t endpoint, const Bytes& data) override;
     Bytes penReport(Pad& pad, const PenInput& input) override;
     void plugged(Pad& pad) override;
+    void setFirmware(Pad& pad, const std::string& text) override;  // the product string
+    std::string firmware(const Pad& pad) const override;
 
 private:
     static Bytes utf16(const std::string& text);

@@ -54,6 +54,16 @@ void Model::out(Pad&, int, uint8_t, const Bytes&) {}
 
 void Model::plugged(Pad&) {}
 
+void Model::setFirmware(Pad& pad, const std::string& text)
+{
+    pad.setPartsVersion(text);
+}
+
+std::string Model::firmware(const Pad& pad) const
+{
+    return pad.texts().partsVersion;
+}
+
 bool answerHidRequest(Pad& pad, const ControlRequest& s, Bytes& data)
 {
     if (s.bmRequestType == 0x21 && s.bRequest == 0x09 && s.wValue == 0x0302)
@@ -248,6 +258,9 @@ Texts Pad::texts() const
     std::lock_guard<std::mutex> g(d->mu);
     return d->texts;
 }
+
+void Pad::setFirmware(const std::string& text) { d->model->setFirmware(*this, text); }
+std::string Pad::firmware() const { return d->model->firmware(*this); }
 
 void Pad::setFeatureReport(uint8_t reportId, std::optional<Bytes> raw)
 {

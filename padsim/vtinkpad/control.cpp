@@ -245,8 +245,8 @@ HttpResponse Control::handlePad(const HttpRequest& req)
             auto& p = *m_pads[i];
             pads.append(QJsonObject{
                 {"index", int(i)},
-                {"model", p.traits->name},
-                {"modelName", p.traits->webName},
+                {"model", QString::fromStdString(p.traits->name)},
+                {"modelName", QString::fromStdString(p.traits->webName)},
                 {"plugged", p.pad->isPlugged()},
                 {"reading", p.pad->isPlugged() && p.pad->waitForPendingRead(std::chrono::milliseconds(0))},
                 {"fingerprint", p.traits->fingerprint},

@@ -11,23 +11,6 @@ namespace vtinkpad {
 
 namespace {
 
-// Raw writing areas as the SDK maps them onto the canvas; strokes stay
-// inside them so that nothing is clamped to the canvas border. Pressure
-// stays below the lowest level count a model's firmware may report.
-const PadTraits PAD_TRAITS[] = {
-    {.name = "q210", .padsimName = "q210", .webName = "Q210",
-     .xOffset = 160, .xSpan = 2360, .yOffset = 220, .ySpan = 1430, .pressureMax = 1000, .fingerprint = false},
-    {.name = "q220", .padsimName = "q220", .webName = "Q220",
-     .xOffset = 200, .xSpan = 2300, .yOffset = 200, .ySpan = 1300, .pressureMax = 2000, .fingerprint = false},
-    // the driver calls the fingerprint pad's USB side Q230G
-    {.name = "q230f", .padsimName = "q230g", .webName = "Q230F",
-     .xOffset = 2050, .xSpan = 21170, .yOffset = 1750, .ySpan = 11490, .pressureMax = 2000, .fingerprint = true},
-    {.name = "qt410", .padsimName = "qt410", .webName = "QT410",
-     .xOffset = 550, .xSpan = 29870, .yOffset = 180, .ySpan = 20120, .pressureMax = 8000, .fingerprint = false},
-    {.name = "m420", .padsimName = "m420", .webName = "M420",
-     .xOffset = 550, .xSpan = 29870, .yOffset = 180, .ySpan = 20120, .pressureMax = 8000, .fingerprint = false},
-};
-
 std::string lower(std::string s)
 {
     for (char& c : s)
@@ -73,12 +56,32 @@ uint16_t toRaw(double v, bool raw, uint16_t offset, uint16_t span)
     return uint16_t(std::clamp(std::lround(r), 0L, 65535L));
 }
 
+// Every model the SDK knows. Strokes stay inside the writing area, so that
+// nothing is clamped to the canvas border, and below the lowest level count
+// a model's firmware may report.
+const std::vector<PadTraits>& allTraits()
+{
+    static const std::vector<PadTraits> traits = [] {
+        std::vector<PadTraits> v;
+        for (const std::string& n : padsim::models::names()) {
+            padsim::ModelPtr m = padsim::models::byName(n);
+            if (!m->host.deviceId)
+                continue;
+            v.push_back({.name = lower(m->host.modelName()), .padsimName = m->name, .webName = m->host.modelName(),
+                         .area = m->host.area, .pressureMax = uint16_t(m->host.fewestLevels() / 1000 * 1000),
+                         .fingerprint = (m->features & padsim::HAS_FINGERPRINT) != 0});
+        }
+        return v;
+    }();
+    return traits;
+}
+
 }  // namespace
 
 const PadTraits* padTraits(const std::string& name)
 {
     std::string n = lower(name);
-    for (const PadTraits& t : PAD_TRAITS)
+    for (const PadTraits& t : allTraits())
         if (n == t.name || n == t.padsimName)
             return &t;
     return nullptr;
@@ -87,7 +90,7 @@ const PadTraits* padTraits(const std::string& name)
 std::vector<std::string> padNames()
 {
     std::vector<std::string> names;
-    for (const PadTraits& t : PAD_TRAITS)
+    for (const PadTraits& t : allTraits())
         names.push_back(t.name);
     return names;
 }
@@ -164,8 +167,8 @@ DrawResult draw(padsim::Pad& pad, const PadTraits& traits, const Signature& sig,
         for (size_t i = 0; i < stroke.size() && !abort; ++i) {
             const InkPoint& p = stroke[i];
             pace(p);
-            x = toRaw(p.x, sig.raw, traits.xOffset, traits.xSpan);
-            y = toRaw(p.y, sig.raw, traits.yOffset, traits.ySpan);
+            x = toRaw(p.x, sig.raw, traits.area.xOffset, traits.area.xSpan);
+            y = toRaw(p.y, sig.raw, traits.area.yOffset, traits.area.ySpan);
             double pr = sig.raw ? p.pressure : std::clamp(p.pressure, 0.0, 1.0) * traits.pressureMax;
             // a contact report with pressure 0 would read as hovering
             auto pressure = uint16_t(std::clamp(std::lround(pr), 1L, 65535L));

@@ -12,13 +12,13 @@
 
 namespace vtinkpad {
 
-// What vtinkpad needs to know per model to place strokes on its writing area.
+// What vtinkpad needs to know per model to place strokes on its writing
+// area, taken from padsim's model descriptions.
 struct PadTraits {
-    const char* name;        // vtinkpad's model name
-    const char* padsimName;  // padsim model
-    const char* webName;     // the model name a web page opens
-    uint16_t xOffset, xSpan; // raw writing area, as the SDK maps it to the canvas
-    uint16_t yOffset, ySpan;
+    std::string name;        // vtinkpad's model name: the web name in lower case
+    std::string padsimName;  // padsim model
+    std::string webName;     // the model name a web page opens
+    padsim::WritingArea area;  // raw writing area, as the SDK maps it to the canvas
     uint16_t pressureMax;    // highest raw pressure a stroke uses
     bool fingerprint;
 };

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "../common/skipexit.h"
 #include "detectsigngleinstance.h"
 
 namespace {
@@ -98,11 +99,12 @@ TEST(DetectSigngleInstance, MissingPgrepMeansNoOtherInstance)
 
 // With the real pgrep: the caller itself is expected to match, so one
 // matching process is "not running" and two are "running". Any command line
-// that merely contains the name counts.
+// that merely contains the name counts. Runs in an invocation of its own,
+// which a missing pgrep ends as skipped.
 TEST(DetectSigngleInstance, RealPgrepCountsMatchingCommandLines)
 {
     if (QStandardPaths::findExecutable("pgrep").isEmpty())
-        GTEST_SKIP() << "pgrep not installed";
+        vttest::ExitSkipped("pgrep not installed");
     const QString token = QStringLiteral("vtprobe-%1-token").arg(QCoreApplication::applicationPid());
     DetectSigngleInstance detect;
     EXPECT_FALSE(detect.IsProcessRunning(token));

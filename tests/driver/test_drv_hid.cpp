@@ -14,17 +14,13 @@ namespace {
 
 int deviceIdOf(const std::string& model)
 {
-    return model == "q220" ? VTQ220_DEVICE : VTQ210_DEVICE;
+    return padsim::models::byName(model)->host.deviceId;
 }
 
 // Every HID pad model (not the fingerprint pad, whose pen device shares only the requests).
 std::vector<std::string> hidPads()
 {
-    std::vector<std::string> v;
-    for (const std::string& m : padsim::models::withFeatures(padsim::HID_REQUESTS))
-        if (!(padsim::models::byName(m)->features & padsim::HAS_FINGERPRINT))
-            v.push_back(m);
-    return v;
+    return padsim::models::withFeatures(padsim::HID_REQUESTS, padsim::HAS_FINGERPRINT);
 }
 
 class HidPad : public ::testing::TestWithParam<std::string> {
@@ -186,7 +182,8 @@ TEST_P(HidPad, IdentificationTexts)
 {
     pad->setPenId("PEN-42");
     pad->setSecureId("SECURE-0123456789");
-    pad->setPartsVersion(GetParam() == "q220" ? "VTQ220L15" : "VTQ210L12");
+    const std::string firmware = padsim::models::byName(GetParam())->host.firmware.front().text;
+    pad->setPartsVersion(firmware);
     pad->setPadId("PAD1234567");
     char text[64];
     ASSERT_EQ(drv.GetDevicePenID(text, sizeof text), VTSPDART_SUCCESS);
@@ -194,7 +191,7 @@ TEST_P(HidPad, IdentificationTexts)
     ASSERT_EQ(drv.GetDeviceSecureID(text, sizeof text), VTSPDART_SUCCESS);
     EXPECT_STREQ(text, "SECURE-0123456789");
     ASSERT_EQ(drv.GetDevicePartsVersion(text, sizeof text), VTSPDART_SUCCESS);
-    EXPECT_STREQ(text, GetParam() == "q220" ? "VTQ220L15" : "VTQ210L12");
+    EXPECT_STREQ(text, firmware.c_str());
     ASSERT_EQ(drv.GetDevicePadID(text, sizeof text), VTSPDART_SUCCESS);
     EXPECT_STREQ(text, "PAD1234567");
     auto asked = [&](uint8_t id) {

@@ -23,9 +23,12 @@ struct TabletCase {
     TabletFamily* family;
 };
 
+// Device ids and product texts as the emulated tablets carry them.
 const TabletCase kCases[] = {
-    {"QT410", RUVU410_DEVICE, &padsim::kQT410Identity, "RUVU410", TABLET_PEN_MODE_CUSTOM_QT410, &g_familyQT410},
-    {"M420", ROV420_DEVICE, &padsim::kM420Identity, "ROV420", TABLET_PEN_MODE_STD_M420, &g_familyM420},
+    {"QT410", padsim::kQT410Identity.deviceId, &padsim::kQT410Identity, padsim::kQT410Identity.product,
+     TABLET_PEN_MODE_CUSTOM_QT410, &g_familyQT410},
+    {"M420", padsim::kM420Identity.deviceId, &padsim::kM420Identity, padsim::kM420Identity.product,
+     TABLET_PEN_MODE_STD_M420, &g_familyM420},
 };
 
 const PenEvent kCancel{0, 0, 0, HWET_CANCEL_KEY};

@@ -1,6 +1,10 @@
 // The SDK as the service uses it ("./libvtinksdk.so" loaded by name), with the
-// real driver beside it and emulated Q210/Q220 pads under umockdev.
+// real driver beside it and every pad model emulated under umockdev. The
+// models come from padsim's descriptions; cases that need a feature run on
+// the models that have it.
+#include "../common/skipexit.h"
 #include "padsim.h"
+#include "q230g.h"
 #include "vtinksdk.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +13,9 @@
 #include <QGuiApplication>
 #include <QImage>
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
-#include <cstring>
 #include <dlfcn.h>
 #include <mutex>
 #include <thread>
@@ -21,7 +24,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The Q210 and Q220 entry points the tests use, resolved by name.
+// The entry points of one model's family the tests use, resolved by name.
 struct Sdk {
     void* lib = nullptr;
     std::string missing;
@@ -36,6 +39,8 @@ struct Sdk {
     char* (*PacketsBase64EncodeEx)(int, int, bool) = nullptr;
     void (*PacketsBase64EncodeExFree)(int, char*) = nullptr;
     int (*SetSaveCenterImageClip)(int, bool, int, int) = nullptr;
+    char* (*PacketsBase64Encode)(int, int) = nullptr;
+    void (*PacketsBase64EncodeFree)(int, char*) = nullptr;
 
     template <class T> void Resolve(T& fn, const std::string& prefix, const char* name)
     {
@@ -61,6 +66,8 @@ struct Sdk {
         Resolve(PacketsBase64EncodeEx, prefix, "PacketsBase64EncodeEx");
         Resolve(PacketsBase64EncodeExFree, prefix, "PacketsBase64EncodeExFree");
         Resolve(SetSaveCenterImageClip, prefix, "SetSaveCenterImageClip");
+        Resolve(PacketsBase64Encode, prefix, "PacketsBase64Encode");
+        Resolve(PacketsBase64EncodeFree, prefix, "PacketsBase64EncodeFree");
     }
 };
 
@@ -102,33 +109,78 @@ template <class F> bool Eventually(F f, std::chrono::milliseconds deadline = 10s
 
 padsim::Bed* s_bed = nullptr;
 
-int SetReports(const padsim::Pad& pad, uint8_t command, uint64_t since)
+int Count(const padsim::Pad& pad, const padsim::TransferMatch& match, uint64_t since)
 {
     int n = 0;
     for (const padsim::Transfer& t : pad.received())
-        if (t.seq >= since && padsim::isSetReport(command)(t))
+        if (t.seq >= since && match(t))
             ++n;
     return n;
 }
 
-struct E2eCase {
-    const char* model;
-    const char* prefix;
-    int id;
-    const char* version;
-};
+// Models the SDK knows that have every feature bit of `with` and none of `without`.
+std::vector<std::string> Models(unsigned with = 0, unsigned without = 0)
+{
+    std::vector<std::string> v;
+    for (const std::string& name : padsim::models::withFeatures(with, without))
+        if (padsim::models::byName(name)->host.deviceId)
+            v.push_back(name);
+    return v;
+}
 
-class E2e : public ::testing::TestWithParam<E2eCase> {
+// Only the pad under test is plugged: the Q210 and Q220 share their USB ids,
+// and a plugged fingerprint pad keeps the HID pads from connecting.
+padsim::Pad& PlugAlone(const std::string& model)
+{
+    for (padsim::Pad* p : s_bed->pads())
+        if (p->isPlugged())
+            p->unplug();
+    return s_bed->plug(padsim::models::byName(model));
+}
+
+// No interface of the pad's devices stays claimed. A claim the driver ends by
+// closing the device ends when the emulator sees the descriptor hang up, a
+// moment after the close.
+bool ReleasesEverything(const padsim::Pad& pad)
+{
+    return Eventually([&] {
+        for (size_t d = 0; d < pad.model().usb.size(); ++d)
+            if (pad.claimedInterfaces(int(d)) != 0)
+                return false;
+        return true;
+    });
+}
+
+std::string ModelName(const ::testing::TestParamInfo<std::string>& info)
+{
+    return info.param;
+}
+
+// The suites cover every model only if padsim emulates each one, once.
+TEST(E2eModels, EveryModelIsEmulatedOnce)
+{
+    std::vector<std::string> seen;
+#define VT_CHECK_MODEL(ID, NAME, PREFIX)                                   \
+    {                                                                      \
+        const padsim::ModelPtr m = padsim::models::byDeviceId(ID);         \
+        ASSERT_NE(nullptr, m) << NAME;                                     \
+        EXPECT_EQ(NAME, m->host.modelName());                              \
+        EXPECT_EQ(#PREFIX, m->host.sdkPrefix());                           \
+        EXPECT_GT(m->host.pressureLevels(m->host.firmware.at(0).text), 0); \
+        seen.push_back(m->name);                                           \
+    }
+    VTINK_FOR_EACH_MODEL(VT_CHECK_MODEL)
+#undef VT_CHECK_MODEL
+    EXPECT_EQ(seen, Models());
+}
+
+class E2e : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override
     {
-        sdk.reset(new Sdk(GetParam().prefix));
+        pad = &PlugAlone(GetParam());
+        sdk.reset(new Sdk(Host().sdkPrefix()));
         ASSERT_EQ("", sdk->missing);
-        for (padsim::Pad* p : s_bed->pads())
-            if (p->isPlugged())
-                p->unplug();
-        pad = &s_bed->plug(padsim::models::byName(GetParam().model));
-        pad->setPartsVersion(GetParam().version);
         std::lock_guard<std::mutex> lock(s_lock);
         s_status.clear();
     }
@@ -137,58 +189,97 @@ protected:
         if (sdk && sdk->UnInitialDevice)
             sdk->UnInitialDevice(Id());
     }
-    int Id() const { return GetParam().id; }
+    const padsim::HostFacts& Host() const { return pad->model().host; }
+    bool Has(unsigned feature) const { return (pad->model().features & feature) != 0; }
+    int Id() const { return Host().deviceId; }
     bool Open()
     {
-        if (!sdk->InitialDevice(Id(), nullptr, 0, 0, 600, 300))
+        if (!sdk->InitialDevice(Id(), nullptr, 0, 0, kW, kH))
             return false;
         return sdk->SignatureStatusCallback(Id(), OnStatus) == ARI_SUCCESS;
     }
     int Points() { return sdk->GetTotalPacketsNumber(Id()); }
+    // Raw pressure at a fraction of the levels the pad's firmware gives.
+    uint16_t Pressure(double fraction) const
+    {
+        return uint16_t(Host().pressureLevels(pad->firmware()) * fraction);
+    }
+    // A raw point at fractions of the writing area.
+    padsim::Pad::Point At(double x, double y, double pressure = 0.4) const
+    {
+        return {Host().area.rawX(x), Host().area.rawY(y), Pressure(pressure)};
+    }
+    // What a clear of the pad looks like on the wire.
+    padsim::TransferMatch ClearCommand() const
+    {
+        return Has(padsim::TABLET) ? padsim::isTabletCommand(0x0F) : padsim::isSetReport(0x80);
+    }
+    QImage Image()
+    {
+        char* text = sdk->PacketsBase64EncodeEx(Id(), EBITI_BITMAP, false);
+        const QImage image = QImage::fromData(QByteArray::fromBase64(QByteArray(text ? text : "")));
+        sdk->PacketsBase64EncodeExFree(Id(), text);
+        return image;
+    }
+    static constexpr int kW = 600, kH = 300;
     std::unique_ptr<Sdk> sdk;
     padsim::Pad* pad = nullptr;
 };
 
-TEST_P(E2e, ConnectClearsThePadAndSwitchesTheScreenOn)
+// Cases for the models with a screen, with two-step or one-step keys, with a fingerprint reader.
+class E2eScreen : public E2e {
+};
+class E2eTwoStepKeys : public E2e {
+};
+class E2eOneStepKeys : public E2e {
+};
+class E2eFingerprint : public E2e {
+};
+
+TEST_P(E2e, ConnectClearsThePad)
 {
     const uint64_t since = pad->nextSeq();
     ASSERT_TRUE(Open());
-    EXPECT_EQ(1, SetReports(*pad, 0x80, since));
-    EXPECT_EQ(1, SetReports(*pad, 0x00, since));
+    EXPECT_EQ(1, Count(*pad, ClearCommand(), since));
     unsigned char status = 0;
     ASSERT_EQ(ARI_SUCCESS, sdk->getDeviceInfo(Id(), DIID_GET_STATUS, &status));
     EXPECT_EQ(1, status);
+}
+
+TEST_P(E2eScreen, ConnectSwitchesTheScreenOn)
+{
+    const uint64_t since = pad->nextSeq();
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(1, Count(*pad, padsim::isSetReport(0x00), since));
 }
 
 TEST_P(E2e, StrokeOnThePadBecomesInkAndALine)
 {
     ASSERT_TRUE(Open());
     // Raw points across the middle of the signing area.
-    pad->stroke({{700, 900, 400}, {1300, 900, 420}, {1900, 900, 440}});
+    const padsim::Pad::Point points[] = {At(0.25, 0.5), At(0.5, 0.5, 0.41), At(0.75, 0.5, 0.42)};
+    pad->stroke({points[0], points[1], points[2]});
     ASSERT_TRUE(Eventually([&] { return Points() == 4; })) << Points();
-    const int xs[] = {700, 1300, 1900, 1900};
     for (int i = 0; i < 4; ++i) {
         _PACKETS pk{};
         pk.nIndex = i;
         ASSERT_EQ(ARI_SUCCESS, sdk->getPackets(Id(), &pk));
-        EXPECT_EQ(xs[i], pk.nX);
-        EXPECT_EQ(900, pk.nY);
+        EXPECT_EQ(points[std::min(i, 2)].x, pk.nX);
+        EXPECT_EQ(points[0].y, pk.nY);
         EXPECT_EQ(i == 3 ? 1 : 0, pk.bStrokeEnd);
     }
-    char* text = sdk->PacketsBase64EncodeEx(Id(), EBITI_BITMAP, false);
-    ASSERT_NE(nullptr, text);
-    const QImage image = QImage::fromData(QByteArray::fromBase64(QByteArray(text)));
-    sdk->PacketsBase64EncodeExFree(Id(), text);
-    ASSERT_EQ(QSize(600, 300), image.size());
+    const QImage image = Image();
+    ASSERT_EQ(QSize(kW, kH), image.size());
     // Somewhere in the column between the first two points the line is dark.
-    const int col = (1000 - (Id() == VTQ210_DEVICE ? 160 : 200)) * 600 / (Id() == VTQ210_DEVICE ? 2360 : 2300);
+    const padsim::WritingArea& area = Host().area;
+    const int col = (area.rawX(0.375) - area.xOffset) * kW / area.xSpan;
     int dark = 0;
     for (int y = 0; y < image.height(); ++y)
         dark += qGray(image.pixel(col, y)) < 128;
     EXPECT_GE(dark, 1);
 }
 
-TEST_P(E2e, ConfirmKeyCountsWhenThePenLifts)
+TEST_P(E2eTwoStepKeys, ConfirmKeyCountsWhenThePenLifts)
 {
     ASSERT_TRUE(Open());
     pad->input({padsim::PenInput::Confirm, 0, 0, 0});
@@ -201,10 +292,26 @@ TEST_P(E2e, ConfirmKeyCountsWhenThePenLifts)
     EXPECT_EQ(1, s_status[0]);
 }
 
+TEST_P(E2eOneStepKeys, ConfirmKeyCountsAtOnce)
+{
+    ASSERT_TRUE(Open());
+    pad->touchConfirm();
+    ASSERT_TRUE(WaitStatus(1));
+    EXPECT_EQ(1, s_status[0]);
+    EXPECT_EQ(1, sdk->GetDeviceConfirmOrCancelKeyStatus(Id()));
+    EXPECT_EQ(-1, sdk->GetDeviceConfirmOrCancelKeyStatus(Id()));
+    // A lift after the key changes nothing: once a later stroke is stored,
+    // the lift has been handled.
+    pad->input({padsim::PenInput::Lift, 0, 0, 0});
+    pad->stroke({At(0.25, 0.5), At(0.5, 0.5)});
+    ASSERT_TRUE(Eventually([&] { return Points() == 3; })) << Points();
+    EXPECT_EQ(1u, StatusCount());
+}
+
 TEST_P(E2e, CancelThenClearSkipsThePadClearOnce)
 {
     ASSERT_TRUE(Open());
-    pad->stroke({{700, 900, 400}, {1300, 900, 420}});
+    pad->stroke({At(0.25, 0.5), At(0.5, 0.5)});
     pad->touchCancel();
     ASSERT_TRUE(WaitStatus(1));
     EXPECT_EQ(0, s_status[0]);
@@ -212,88 +319,119 @@ TEST_P(E2e, CancelThenClearSkipsThePadClearOnce)
     uint64_t since = pad->nextSeq();
     EXPECT_EQ(ARI_SUCCESS, sdk->Clear(Id()));
     EXPECT_EQ(ARI_NO_DATA, Points());
-    EXPECT_EQ(0, SetReports(*pad, 0x80, since)) << "the pad cleared itself";
+    EXPECT_EQ(0, Count(*pad, ClearCommand(), since)) << "the pad cleared itself";
     since = pad->nextSeq();
     EXPECT_EQ(ARI_SUCCESS, sdk->Clear(Id()));
-    EXPECT_TRUE(pad->waitForControl(padsim::isSetReport(0x80), 5000ms, since).has_value());
+    EXPECT_TRUE(pad->waitForControl(ClearCommand(), 5000ms, since).has_value());
 }
 
 TEST_P(E2e, ClearSwitchesClippingOff)
 {
     ASSERT_TRUE(Open());
     ASSERT_EQ(ARI_SUCCESS, sdk->SetSaveCenterImageClip(Id(), true, 5, 5));
-    auto imageSize = [&] {
-        char* text = sdk->PacketsBase64EncodeEx(Id(), EBITI_BITMAP, false);
-        const QImage image = QImage::fromData(QByteArray::fromBase64(QByteArray(text ? text : "")));
-        sdk->PacketsBase64EncodeExFree(Id(), text);
-        return image.size();
-    };
-    pad->stroke({{700, 900, 400}, {1300, 900, 420}});
+    pad->stroke({At(0.25, 0.5), At(0.5, 0.5)});
     ASSERT_TRUE(Eventually([&] { return Points() == 3; }));
-    EXPECT_LT(imageSize().width(), 600) << "clipped to the stroke";
+    EXPECT_LT(Image().width(), kW) << "clipped to the stroke";
     ASSERT_EQ(ARI_SUCCESS, sdk->Clear(Id()));
-    pad->stroke({{700, 900, 400}, {1300, 900, 420}});
+    pad->stroke({At(0.25, 0.5), At(0.5, 0.5)});
     ASSERT_TRUE(Eventually([&] { return Points() == 3; }));
-    EXPECT_EQ(QSize(600, 300), imageSize());
+    EXPECT_EQ(QSize(kW, kH), Image().size());
 }
 
-TEST_P(E2e, ShutdownSwitchesTheScreenOff)
+// The pad is left dark (a tablet, having no screen, cleared) and free.
+TEST_P(E2e, ShutdownLeavesThePadDarkAndReleased)
 {
     ASSERT_TRUE(Open());
     const uint64_t since = pad->nextSeq();
     ASSERT_EQ(ARI_SUCCESS, sdk->UnInitialDevice(Id()));
-    EXPECT_EQ(1, SetReports(*pad, 0x40, since));
-    EXPECT_EQ(0, pad->claimedInterfaces()) << "interface released";
+    EXPECT_EQ(1, Count(*pad, Has(padsim::HAS_LCD) ? padsim::isSetReport(0x40) : ClearCommand(), since));
+    EXPECT_TRUE(ReleasesEverything(*pad)) << "interfaces released";
 }
 
-INSTANTIATE_TEST_SUITE_P(Pads, E2e,
-                         ::testing::Values(E2eCase{"q210", "VTQ210_", VTQ210_DEVICE, "VTQ210L12"},
-                                           E2eCase{"q220", "VTQ220_", VTQ220_DEVICE, "VTQ220A1"}),
-                         [](const ::testing::TestParamInfo<E2eCase>& info) { return std::string(info.param.model); });
+// A finger on the reader shows on the pad's screen and, centred, in the canvas.
+TEST_P(E2eFingerprint, FingerReachesTheScreenAndTheCanvas)
+{
+    auto* model = dynamic_cast<padsim::FingerprintPadModel*>(&pad->model());
+    ASSERT_NE(nullptr, model);
+    ASSERT_TRUE(Open());
+    model->placeFinger(padsim::FingerprintPadModel::patternImage(3), 60);
+    EXPECT_TRUE(Eventually([&] { return !model->screenTransfer().blockSizes.empty(); })) << "shown on the pad";
+    // Centred at half the canvas height, in the reader's proportions; the rest stays white.
+    const int h = kH / 2, w = h * 208 / 288;
+    const QRect centre((kW - w) / 2, (kH - h) / 2, w, h);
+    auto marked = [&] {
+        char* text = sdk->PacketsBase64Encode(Id(), EBITI_BITMAP);
+        const QImage image = QImage::fromData(QByteArray::fromBase64(QByteArray(text ? text : "")));
+        sdk->PacketsBase64EncodeFree(Id(), text);
+        int inside = 0, outside = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if ((image.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF)
+                    ++(centre.adjusted(-1, -1, 1, 1).contains(x, y) ? inside : outside);
+        return inside > 0 && outside == 0;
+    };
+    EXPECT_TRUE(Eventually(marked)) << "merged into the canvas";
+}
+
+INSTANTIATE_TEST_SUITE_P(Pads, E2e, ::testing::ValuesIn(Models()), ModelName);
+INSTANTIATE_TEST_SUITE_P(Pads, E2eScreen, ::testing::ValuesIn(Models(padsim::HAS_LCD)), ModelName);
+INSTANTIATE_TEST_SUITE_P(Pads, E2eTwoStepKeys, ::testing::ValuesIn(Models(0, padsim::ONE_STEP_KEYS)), ModelName);
+INSTANTIATE_TEST_SUITE_P(Pads, E2eOneStepKeys, ::testing::ValuesIn(Models(padsim::ONE_STEP_KEYS)), ModelName);
+INSTANTIATE_TEST_SUITE_P(Pads, E2eFingerprint, ::testing::ValuesIn(Models(padsim::HAS_FINGERPRINT)), ModelName);
 
 // Firmware texts decide the connection and the pressure levels.
 struct FirmwareCase {
-    const char* version;
-    bool connects;
-    int levels;
+    std::string model;
+    padsim::Firmware firmware;
 };
+
+std::vector<FirmwareCase> FirmwareCases()
+{
+    std::vector<FirmwareCase> v;
+    for (const std::string& name : Models()) {
+        const padsim::ModelPtr model = padsim::models::byName(name);
+        for (const padsim::Firmware& f : model->host.firmware)
+            v.push_back({name, f});
+    }
+    return v;
+}
 
 class E2eFirmware : public ::testing::TestWithParam<FirmwareCase> {
 };
 
-TEST_P(E2eFirmware, Q210)
+TEST_P(E2eFirmware, DecidesTheConnectionAndTheLevels)
 {
-    Sdk sdk("VTQ210_");
+    padsim::Pad& pad = PlugAlone(GetParam().model);
+    const padsim::Firmware& fw = GetParam().firmware;
+    pad.setFirmware(fw.text);
+    const int id = pad.model().host.deviceId;
+    Sdk sdk(pad.model().host.sdkPrefix());
     ASSERT_EQ("", sdk.missing);
-    for (padsim::Pad* p : s_bed->pads())
-        if (p->isPlugged())
-            p->unplug();
-    padsim::Pad& pad = s_bed->plug(padsim::models::byName("q210"));
-    pad.setPartsVersion(GetParam().version);
-    EXPECT_EQ(GetParam().connects, sdk.InitialDevice(VTQ210_DEVICE, nullptr, 0, 0, 400, 200));
+    const bool connects = fw.pressureLevels > 0;
+    EXPECT_EQ(connects, sdk.InitialDevice(id, nullptr, 0, 0, 400, 200)) << fw.text;
     int levels = 0;
-    EXPECT_EQ(GetParam().connects ? ARI_SUCCESS : ARI_FAILED,
-              sdk.getDeviceInfo(VTQ210_DEVICE, DIID_GET_PRESSURE_LEVELS, &levels));
-    if (GetParam().connects) {
-        EXPECT_EQ(GetParam().levels, levels);
+    EXPECT_EQ(connects ? ARI_SUCCESS : ARI_FAILED, sdk.getDeviceInfo(id, DIID_GET_PRESSURE_LEVELS, &levels));
+    if (connects) {
+        EXPECT_EQ(fw.pressureLevels, levels);
     }
-    EXPECT_EQ(ARI_SUCCESS, sdk.UnInitialDevice(VTQ210_DEVICE));
-    EXPECT_EQ(0, pad.claimedInterfaces());
+    EXPECT_EQ(ARI_SUCCESS, sdk.UnInitialDevice(id));
+    EXPECT_TRUE(ReleasesEverything(pad));
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, E2eFirmware,
-                         ::testing::Values(FirmwareCase{"VTQ210L12", true, 1024}, FirmwareCase{"VTQ210A12", true, 2048},
-                                           FirmwareCase{"VTQ21", false, 0}, FirmwareCase{"VTQ21X", false, 0}));
+INSTANTIATE_TEST_SUITE_P(Texts, E2eFirmware, ::testing::ValuesIn(FirmwareCases()),
+                         [](const ::testing::TestParamInfo<FirmwareCase>& info) {
+                             std::string name = info.param.model + "_" + info.param.firmware.text;
+                             for (char& c : name)
+                                 if (!isalnum(static_cast<unsigned char>(c)))
+                                     c = '_';
+                             return name;
+                         });
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const char* pre = getenv("LD_PRELOAD");
-    if (!pre || !strstr(pre, "libumockdev-preload")) {
-        fprintf(stderr, "not under the umockdev preload (run through tests/umockdev-run.sh)\n");
-        return 77;
-    }
+    vttest::RequireUmockdevPreload();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     padsim::Bed bed; // before the driver's first libusb_init

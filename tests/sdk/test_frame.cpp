@@ -10,8 +10,7 @@ protected:
     void SetUp() override
     {
         drv = FakeDriver::Fresh(VersionOf(GetParam().id));
-        if (!drv)
-            GTEST_SKIP() << "test driver not in the working directory";
+        ASSERT_NE(nullptr, drv) << "test driver not in the working directory";
     }
     void TearDown() override
     {

@@ -16,8 +16,7 @@ protected:
     void SetUp() override
     {
         drv = FakeDriver::Fresh("VTQ220 1.0");
-        if (!drv)
-            GTEST_SKIP() << "test driver not in the working directory";
+        ASSERT_NE(nullptr, drv) << "test driver not in the working directory";
         ASSERT_TRUE(VTQ220_InitialDevice(VTQ220_DEVICE, nullptr, 0, 0, 400, 200));
     }
     void TearDown() override

@@ -21,8 +21,7 @@ protected:
     void SetUp() override
     {
         drv = FakeDriver::Fresh(VersionOf(F().id));
-        if (!drv)
-            GTEST_SKIP() << "test driver not in the working directory";
+        ASSERT_NE(nullptr, drv) << "test driver not in the working directory";
         StatusRecorder::Get().Reset();
         ASSERT_TRUE(F().InitialDevice(F().id, nullptr, 0, 0, kW, kH));
         canvas = g_pSignWidget.load();
@@ -357,8 +356,7 @@ protected:
 TEST_P(PipelineFirmware, Q210PrefixList)
 {
     FakeDriver* drv = FakeDriver::Fresh(GetParam().version);
-    if (!drv)
-        GTEST_SKIP() << "test driver not in the working directory";
+    ASSERT_NE(nullptr, drv) << "test driver not in the working directory";
     EXPECT_EQ(GetParam().connects, VTQ210_InitialDevice(VTQ210_DEVICE, nullptr, 0, 0, 400, 200));
     if (!GetParam().connects) {
         EXPECT_EQ(nullptr, g_pSignWidget.load());
@@ -381,8 +379,7 @@ INSTANTIATE_TEST_SUITE_P(Texts, PipelineFirmware,
 TEST(PipelineLive, ReportPacksNormalisedPositionPressureAndFlag)
 {
     FakeDriver* drv = FakeDriver::Fresh("VTQ210 1.0");
-    if (!drv)
-        GTEST_SKIP() << "test driver not in the working directory";
+    ASSERT_NE(nullptr, drv) << "test driver not in the working directory";
     ASSERT_TRUE(VTQ210_InitialDevice(VTQ210_DEVICE, nullptr, 0, 0, 600, 300));
     ASSERT_TRUE(VTQ210_RealTimeSignatureDataCallback(VTQ210_DEVICE, LiveRecorder::Callback));
     const size_t before = LiveRecorder::Get().Values().size();
@@ -402,8 +399,7 @@ TEST(PipelineLive, ReportPacksNormalisedPositionPressureAndFlag)
 TEST(PipelineFingerprint, StrokesOverAFingerprintMatchAWholeMerge)
 {
     FakeDriver* drv = FakeDriver::Fresh("VTQ230F 1.0");
-    if (!drv)
-        GTEST_SKIP() << "test driver not in the working directory";
+    ASSERT_NE(nullptr, drv) << "test driver not in the working directory";
     ASSERT_TRUE(VTQ230F_InitialDevice(VTQ230F_DEVICE, nullptr, 0, 0, kW, kH));
     CSignCore* c = g_pSignWidget.load();
     std::vector<unsigned char> capture(FP_RAW_DATA_SIZE);

@@ -161,7 +161,7 @@ private Q_SLOTS:
         QVERIFY(IsRed(fp.pixel(0, 287)) && IsRed(fp.pixel(103, 0)) && IsWhite(fp.pixel(104, 0)));
 
         // Ink crossing the fingerprint stays black; paper under it turns red.
-        const ModelTraits& t = g_TraitsQ230F;
+        const padsim::WritingArea& t = m_pModel->host.area;
         m_pPad->stroke({{uint16_t(RawX(t, kW, 150)), uint16_t(RawY(t, kH, 120)), 800},
                         {uint16_t(RawX(t, kW, 450)), uint16_t(RawY(t, kH, 120)), 800}});
         QVERIFY(WaitUntil([&] { return VTQ230F_GetTotalPacketsNumber(7) == 3; }));

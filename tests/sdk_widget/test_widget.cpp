@@ -15,9 +15,7 @@ using namespace vtw;
 namespace {
 
 struct Family {
-    const char* pszPad; // padsim model
     int id;
-    const ModelTraits* traits;
     decltype(&VTQ210_InitialDevice) InitialDevice;
     decltype(&VTQ210_InitialDeviceByWId) InitialDeviceByWId;
     decltype(&VTQ210_UnInitialDevice) UnInitialDevice;
@@ -25,18 +23,21 @@ struct Family {
     decltype(&VTQ210_SetPenStyle) SetPenStyle;
 };
 
-#define VT_FAMILY(PAD, P, ID, TR)                                                                           \
-    Family                                                                                                  \
-    {                                                                                                       \
-        PAD, ID, &TR, P##InitialDevice, P##InitialDeviceByWId, P##UnInitialDevice, P##GetTotalPacketsNumber, \
-            P##SetPenStyle                                                                                  \
-    }
+#define VT_FAMILY(ID, NAME, P) \
+    Family{ID, P##InitialDevice, P##InitialDeviceByWId, P##UnInitialDevice, P##GetTotalPacketsNumber, P##SetPenStyle},
 
-const Family kFamilies[] = {
-    VT_FAMILY("q210", VTQ210_, VTQ210_DEVICE, g_TraitsQ210),   VT_FAMILY("q220", VTQ220_, VTQ220_DEVICE, g_TraitsQ220),
-    VT_FAMILY("q230g", VTQ230F_, VTQ230F_DEVICE, g_TraitsQ230F), VT_FAMILY("qt410", RUVU410_, RUVU410_DEVICE, g_TraitsQT410),
-    VT_FAMILY("m420", ROV420_, ROV420_DEVICE, g_TraitsM420),
-};
+// Every model, in the order of vtinkmodels.h.
+const Family kFamilies[] = {VTINK_FOR_EACH_MODEL(VT_FAMILY)};
+
+// The emulated pad of a model and its raw writing area, from padsim's description.
+std::string PadName(const Family& f)
+{
+    return padsim::models::byDeviceId(f.id)->name;
+}
+padsim::WritingArea AreaOf(const Family& f)
+{
+    return padsim::models::byDeviceId(f.id)->host.area;
+}
 const Family& kQ210 = kFamilies[0];
 const Family& kQ230F = kFamilies[2];
 
@@ -61,18 +62,18 @@ private:
     QWidget* m_pParent = nullptr;
     const Family* m_pOpen = nullptr;
 
-    padsim::Pad& PadOf(const Family& f) { return *m_pBed->find(f.pszPad); }
+    padsim::Pad& PadOf(const Family& f) { return *m_pBed->find(PadName(f)); }
     CSignWidget* Widget() { return dynamic_cast<CSignWidget*>(g_pSignWidget.load()); }
 
     // Pads of one family share their USB ids: only the model under test stays plugged.
     padsim::Pad& Use(const Family& f)
     {
-        padsim::Pad* pWanted = m_pBed->find(f.pszPad);
+        padsim::Pad* pWanted = m_pBed->find(PadName(f));
         for (padsim::Pad* p : m_pBed->pads())
             if (p != pWanted && p->isPlugged())
                 p->unplug();
         if (!pWanted)
-            return m_pBed->plug(padsim::models::byName(f.pszPad));
+            return m_pBed->plug(padsim::models::byDeviceId(f.id));
         if (!pWanted->isPlugged())
             pWanted->replug();
         return *pWanted;
@@ -93,8 +94,8 @@ private:
     {
         const int nBefore = std::max(0, f.GetTotalPacketsNumber(f.id));
         const uint16_t p = 500;
-        PadOf(f).stroke({{uint16_t(RawX(*f.traits, w, a.x())), uint16_t(RawY(*f.traits, h, a.y())), p},
-                         {uint16_t(RawX(*f.traits, w, b.x())), uint16_t(RawY(*f.traits, h, b.y())), p}});
+        PadOf(f).stroke({{uint16_t(RawX(AreaOf(f), w, a.x())), uint16_t(RawY(AreaOf(f), h, a.y())), p},
+                         {uint16_t(RawX(AreaOf(f), w, b.x())), uint16_t(RawY(AreaOf(f), h, b.y())), p}});
         return WaitUntil([&] { return f.GetTotalPacketsNumber(f.id) >= nBefore + 3; });
     }
 
@@ -126,7 +127,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("index");
         for (int i = 0; i < 5; ++i)
-            QTest::newRow(kFamilies[i].pszPad) << i;
+            QTest::newRow(PadName(kFamilies[i]).c_str()) << i;
     }
     void everyModelDrawsIntoItsWidget()
     {

@@ -54,14 +54,14 @@ inline bool IsRed(QRgb c)
 }
 
 // Raw pad coordinates that map onto a canvas point.
-inline int RawX(const ModelTraits& t, int nCanvasWidth, double x)
+inline int RawX(const padsim::WritingArea& a, int nCanvasWidth, double x)
 {
-    return t.nRawOffsetX + int(x * t.nRawSpanX / nCanvasWidth + 0.5);
+    return a.xOffset + int(x * a.xSpan / nCanvasWidth + 0.5);
 }
 
-inline int RawY(const ModelTraits& t, int nCanvasHeight, double y)
+inline int RawY(const padsim::WritingArea& a, int nCanvasHeight, double y)
 {
-    return t.nRawOffsetY + int(y * t.nRawSpanY / nCanvasHeight + 0.5);
+    return a.yOffset + int(y * a.ySpan / nCanvasHeight + 0.5);
 }
 
 inline QImage DecodeImage(const char* pszBase64)

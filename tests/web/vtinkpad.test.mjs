@@ -1,5 +1,6 @@
 // vtinkpad: plugging, replaying, the control interface's answers, the
-// program's life and the command line the single-instance check sees.
+// program's life and the command line the single-instance check sees (under
+// the program's real name: vtinkpad-name.test.mjs).
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
@@ -173,35 +174,6 @@ describe('the program\'s life', () => {
       { encoding: 'utf8', timeout: 20000 });
     assert.equal(r.status, 2);
     assert.match(r.stderr, /unknown model q999/);
-  });
-});
-
-describe('under its real name', () => {
-  // In a PID namespace of its own the single-instance check sees only
-  // vtinkpad and the program, whatever else runs on the machine.
-  const NS = ['unshare', '--pid', '--fork', '--mount-proc', '--kill-child=SIGTERM'];
-  const haveNamespace = spawnSync(NS[0], [...NS.slice(1), 'true']).status === 0;
-
-  test('vtinkhost starts under vtinkpad by its own file name', async (t) => {
-    if (!haveNamespace) {
-      const others = spawnSync('pgrep', ['-f', 'vtinkhost'], { encoding: 'utf8' }).stdout.trim();
-      if (others) {
-        t.skip('no PID namespace, and other command lines hold "vtinkhost"');
-        return;
-      }
-    }
-    const s = await startStack({ realName: true, wrap: haveNamespace ? NS : [] });
-    try {
-      // it listens: it passed its single-instance check
-      const padPid = haveNamespace ? Number(spawnSync('pgrep', ['-P', String(s.proc.pid)], { encoding: 'utf8' }).stdout) : s.proc.pid;
-      assert.deepEqual(cmdline(padPid), ['vtinkpad']);
-      const programPid = Number(spawnSync('pgrep', ['-P', String(padPid)], { encoding: 'utf8' }).stdout);
-      assert.ok(cmdline(programPid)[0].endsWith('/vtinkhost'), cmdline(programPid).join(' '));
-      process.kill(padPid, 'SIGTERM');
-      assert.equal(await exitOf(s.proc, 15000), 128 + 15, s.output());
-    } finally {
-      await s.stop();
-    }
   });
 });
 
