@@ -135,34 +135,36 @@ AccessSettings AccessSettings::Load()
     return a;
 }
 
+namespace {
+
+// Drops an origin from the user's two lists, then adds it to one (or none).
+void RewriteUserLists(const QString& strOrigin, const char* pszAddTo)
+{
+    QScopedPointer<QSettings> user(Open(QSettings::UserScope));
+    user->beginGroup(QLatin1String(GROUP));
+    for (const char* pszKey : {KEY_ALLOWED, KEY_BLOCKED}) {
+        QStringList list = ReadList(*user, pszKey);
+        list.removeAll(strOrigin);
+        if (pszAddTo == pszKey)
+            list << strOrigin;
+        user->setValue(QLatin1String(pszKey), list);
+    }
+    user->endGroup();
+}
+
+} // namespace
+
 bool AccessSettings::RememberOrigin(const QString& strOrigin, bool bAllowed)
 {
     if (bAllowed && Load().bLocked)
         return false;
-    QScopedPointer<QSettings> user(Open(QSettings::UserScope));
-    user->beginGroup(QLatin1String(GROUP));
-    QStringList allowed = ReadList(*user, KEY_ALLOWED);
-    QStringList blocked = ReadList(*user, KEY_BLOCKED);
-    allowed.removeAll(strOrigin);
-    blocked.removeAll(strOrigin);
-    (bAllowed ? allowed : blocked) << strOrigin;
-    user->setValue(QLatin1String(KEY_ALLOWED), allowed);
-    user->setValue(QLatin1String(KEY_BLOCKED), blocked);
-    user->endGroup();
+    RewriteUserLists(strOrigin, bAllowed ? KEY_ALLOWED : KEY_BLOCKED);
     return true;
 }
 
 void AccessSettings::ForgetOrigin(const QString& strOrigin)
 {
-    QScopedPointer<QSettings> user(Open(QSettings::UserScope));
-    user->beginGroup(QLatin1String(GROUP));
-    QStringList allowed = ReadList(*user, KEY_ALLOWED);
-    QStringList blocked = ReadList(*user, KEY_BLOCKED);
-    allowed.removeAll(strOrigin);
-    blocked.removeAll(strOrigin);
-    user->setValue(QLatin1String(KEY_ALLOWED), allowed);
-    user->setValue(QLatin1String(KEY_BLOCKED), blocked);
-    user->endGroup();
+    RewriteUserLists(strOrigin, nullptr);
 }
 
 QStringList AccessSettings::RememberedOrigins()
