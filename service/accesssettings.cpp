@@ -1,5 +1,6 @@
 #include "accesssettings.h"
 
+#include "sitepolicy.h"
 #include "vtlog.h"
 
 #include <QSettings>
@@ -42,14 +43,22 @@ QSettings* Open(QSettings::Scope scope)
     return new QSettings(QSettings::NativeFormat, scope, SETTINGS_NAME, SETTINGS_NAME);
 }
 
-// A list written by hand may be one comma-separated text.
+// A list written by hand may be one comma-separated text, and its origins
+// written as people write them: each entry comes back normalised, and one
+// that is neither an origin nor an address is left out.
 QStringList ReadList(const QSettings& s, const char* pszKey)
 {
     QStringList list;
     for (const QString& item : s.value(QLatin1String(pszKey)).toStringList()) {
-        const QString trimmed = item.trimmed();
-        if (!trimmed.isEmpty() && !list.contains(trimmed))
-            list << trimmed;
+        const QString site = NormaliseSite(item);
+        if (site.isEmpty()) {
+            if (!item.trimmed().isEmpty())
+                VT_LOG("AccessSettings::Load()", "<%ld>-%s: not an origin or address: %s", pszKey,
+                       item.toUtf8().constData());
+            continue;
+        }
+        if (!list.contains(site))
+            list << site;
     }
     return list;
 }
@@ -135,39 +144,54 @@ AccessSettings AccessSettings::Load()
     return a;
 }
 
-bool AccessSettings::RememberOrigin(const QString& strOrigin, bool bAllowed)
+namespace {
+
+// Rewrites the user's two lists with strSite taken out of both, then put into
+// the allowed or blocked one (bAllowed), or into neither (bForget).
+bool WriteUserAnswer(const QString& strSite, bool bAllowed, bool bForget)
 {
-    if (bAllowed && Load().bLocked)
+    const QString site = NormaliseSite(strSite);
+    if (site.isEmpty())
         return false;
     QScopedPointer<QSettings> user(Open(QSettings::UserScope));
     user->beginGroup(QLatin1String(GROUP));
     QStringList allowed = ReadList(*user, KEY_ALLOWED);
     QStringList blocked = ReadList(*user, KEY_BLOCKED);
-    allowed.removeAll(strOrigin);
-    blocked.removeAll(strOrigin);
-    (bAllowed ? allowed : blocked) << strOrigin;
+    auto drop = [&site](QStringList& list) {
+        list.erase(std::remove_if(list.begin(), list.end(), [&site](const QString& o) { return NormaliseSite(o) == site; }),
+                   list.end());
+    };
+    drop(allowed);
+    drop(blocked);
+    if (!bForget)
+        (bAllowed ? allowed : blocked) << site;
     user->setValue(QLatin1String(KEY_ALLOWED), allowed);
     user->setValue(QLatin1String(KEY_BLOCKED), blocked);
     user->endGroup();
-    return true;
+    user->sync();
+    const bool bWritten = user->status() == QSettings::NoError;
+    VT_LOG("AccessSettings::WriteUserAnswer()", "<%ld>-%s %s: %s", site.toUtf8().constData(),
+           bForget ? "forgotten" : bAllowed ? "allowed" : "blocked", bWritten ? "written" : "not written");
+    return bWritten;
 }
 
-void AccessSettings::ForgetOrigin(const QString& strOrigin)
+} // namespace
+
+bool AccessSettings::RememberOrigin(const QString& strOrigin, bool bAllowed)
+{
+    if (bAllowed && Load().bLocked)
+        return false;
+    return WriteUserAnswer(strOrigin, bAllowed, false);
+}
+
+bool AccessSettings::ForgetOrigin(const QString& strOrigin)
+{
+    return WriteUserAnswer(strOrigin, false, true);
+}
+
+QStringList AccessSettings::RememberedOrigins(bool bAllowed)
 {
     QScopedPointer<QSettings> user(Open(QSettings::UserScope));
     user->beginGroup(QLatin1String(GROUP));
-    QStringList allowed = ReadList(*user, KEY_ALLOWED);
-    QStringList blocked = ReadList(*user, KEY_BLOCKED);
-    allowed.removeAll(strOrigin);
-    blocked.removeAll(strOrigin);
-    user->setValue(QLatin1String(KEY_ALLOWED), allowed);
-    user->setValue(QLatin1String(KEY_BLOCKED), blocked);
-    user->endGroup();
-}
-
-QStringList AccessSettings::RememberedOrigins()
-{
-    QScopedPointer<QSettings> user(Open(QSettings::UserScope));
-    user->beginGroup(QLatin1String(GROUP));
-    return ReadList(*user, KEY_ALLOWED);
+    return ReadList(*user, bAllowed ? KEY_ALLOWED : KEY_BLOCKED);
 }
