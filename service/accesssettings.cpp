@@ -3,6 +3,10 @@
 #include "sitepolicy.h"
 #include "vtlog.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QSet>
 #include <QSettings>
 
 #include <algorithm>
@@ -61,6 +65,15 @@ QStringList ReadList(const QSettings& s, const char* pszKey)
             list << site;
     }
     return list;
+}
+
+// An empty list leaves no key behind (QSettings would write "@Invalid()").
+void SetList(QSettings& s, const char* pszKey, const QStringList& list)
+{
+    if (list.isEmpty())
+        s.remove(QLatin1String(pszKey));
+    else
+        s.setValue(QLatin1String(pszKey), list);
 }
 
 // Bounds come from people: a value that is not a positive number keeps the default.
@@ -165,8 +178,8 @@ bool WriteUserAnswer(const QString& strSite, bool bAllowed, bool bForget)
     drop(blocked);
     if (!bForget)
         (bAllowed ? allowed : blocked) << site;
-    user->setValue(QLatin1String(KEY_ALLOWED), allowed);
-    user->setValue(QLatin1String(KEY_BLOCKED), blocked);
+    SetList(*user, KEY_ALLOWED, allowed);
+    SetList(*user, KEY_BLOCKED, blocked);
     user->endGroup();
     user->sync();
     const bool bWritten = user->status() == QSettings::NoError;
@@ -194,4 +207,53 @@ QStringList AccessSettings::RememberedOrigins(bool bAllowed)
     QScopedPointer<QSettings> user(Open(QSettings::UserScope));
     user->beginGroup(QLatin1String(GROUP));
     return ReadList(*user, bAllowed ? KEY_ALLOWED : KEY_BLOCKED);
+}
+
+QString AccessSettings::SystemFilePath()
+{
+    // Where QSettings' system scope looks on this platform.
+    return QLibraryInfo::location(QLibraryInfo::SettingsPath) + QStringLiteral("/%1/%1.conf").arg(QLatin1String(SETTINGS_NAME));
+}
+
+QStringList AccessSettings::AllowedSitesIn(const QString& strPath)
+{
+    QSettings file(strPath, QSettings::IniFormat);
+    file.beginGroup(QLatin1String(GROUP));
+    return ReadList(file, KEY_ALLOWED);
+}
+
+bool AccessSettings::EditAllowedSites(const QString& strPath, const QString& strSite, bool bAllow, QStringList* pAllowed,
+                                      bool* pChanged)
+{
+    const QString site = NormaliseSite(strSite);
+    if (site.isEmpty())
+        return false;
+    if (!QDir().mkpath(QFileInfo(strPath).absolutePath()))
+        return false;
+    QSettings file(strPath, QSettings::IniFormat);
+    file.beginGroup(QLatin1String(GROUP));
+    const QStringList allowedBefore = ReadList(file, KEY_ALLOWED);
+    const QStringList blockedBefore = ReadList(file, KEY_BLOCKED);
+    QStringList allowed = allowedBefore;
+    QStringList blocked = blockedBefore;
+    allowed.removeAll(site);
+    if (bAllow) {
+        allowed << site;
+        blocked.removeAll(site);
+    }
+    const bool bChanged = QSet<QString>(allowed.begin(), allowed.end()) !=
+                              QSet<QString>(allowedBefore.begin(), allowedBefore.end()) ||
+                          blocked != blockedBefore;
+    if (bChanged) {
+        SetList(file, KEY_ALLOWED, allowed);
+        if (blocked != blockedBefore)
+            SetList(file, KEY_BLOCKED, blocked);
+    }
+    file.endGroup();
+    file.sync();
+    if (pAllowed)
+        *pAllowed = bChanged ? allowed : allowedBefore;
+    if (pChanged)
+        *pChanged = bChanged;
+    return file.status() == QSettings::NoError;
 }

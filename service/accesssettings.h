@@ -41,6 +41,18 @@ struct AccessSettings {
     static QStringList RememberedOrigins(bool bAllowed = true);
 
     static const char* PolicyName(Policy e);
+
+    // The system-wide file as Qt's system scope finds it
+    // ("/etc/xdg/vtinkhost/vtinkhost.conf").
+    static QString SystemFilePath();
+    // For the administrator's command: AllowedOrigins of the settings file
+    // strPath; EditAllowedSites adds a site to AllowedOrigins of the
+    // settings file strPath (taking it out of BlockedOrigins), or with
+    // bAllow false takes it out again. *pAllowed: the allowed sites after it;
+    // *pChanged: whether the file changed. False when it could not be written.
+    static QStringList AllowedSitesIn(const QString& strPath);
+    static bool EditAllowedSites(const QString& strPath, const QString& strSite, bool bAllow, QStringList* pAllowed,
+                                 bool* pChanged);
 };
 
 Q_DECLARE_METATYPE(AccessSettings)
