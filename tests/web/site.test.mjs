@@ -208,6 +208,7 @@ test('without the permission: EPERMISSION within 2 s, and the demo says what to 
   const kit = await kitView(blank, stack.wsUrl);
   assert.equal(kit.code, 'EPERMISSION');
   assert.ok(kit.ms < 2000, `EPERMISSION after ${kit.ms} ms`);
+  console.log(`# EPERMISSION after ${kit.ms} ms`);
   assert.ok(['prompt', 'denied'].includes(kit.diagnosis.permission), `permission ${kit.diagnosis.permission}`);
   assert.deepEqual({ ...kit.diagnosis, permission: null }, {
     origin: kitSite, permission: null, permissionName: 'loopback-network', reachable: false, waiting: false,
