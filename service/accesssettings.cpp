@@ -1,7 +1,12 @@
 #include "accesssettings.h"
 
+#include "sitepolicy.h"
 #include "vtlog.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QSet>
 #include <QSettings>
 
 #include <algorithm>
@@ -42,16 +47,33 @@ QSettings* Open(QSettings::Scope scope)
     return new QSettings(QSettings::NativeFormat, scope, SETTINGS_NAME, SETTINGS_NAME);
 }
 
-// A list written by hand may be one comma-separated text.
+// A list written by hand may be one comma-separated text, and its origins
+// written as people write them: each entry comes back normalised, and one
+// that is neither an origin nor an address is left out.
 QStringList ReadList(const QSettings& s, const char* pszKey)
 {
     QStringList list;
     for (const QString& item : s.value(QLatin1String(pszKey)).toStringList()) {
-        const QString trimmed = item.trimmed();
-        if (!trimmed.isEmpty() && !list.contains(trimmed))
-            list << trimmed;
+        const QString site = NormaliseSite(item);
+        if (site.isEmpty()) {
+            if (!item.trimmed().isEmpty())
+                VT_LOG("AccessSettings::Load()", "<%ld>-%s: not an origin or address: %s", pszKey,
+                       item.toUtf8().constData());
+            continue;
+        }
+        if (!list.contains(site))
+            list << site;
     }
     return list;
+}
+
+// An empty list leaves no key behind (QSettings would write "@Invalid()").
+void SetList(QSettings& s, const char* pszKey, const QStringList& list)
+{
+    if (list.isEmpty())
+        s.remove(QLatin1String(pszKey));
+    else
+        s.setValue(QLatin1String(pszKey), list);
 }
 
 // Bounds come from people: a value that is not a positive number keeps the default.
@@ -137,19 +159,33 @@ AccessSettings AccessSettings::Load()
 
 namespace {
 
-// Drops an origin from the user's two lists, then adds it to one (or none).
-void RewriteUserLists(const QString& strOrigin, const char* pszAddTo)
+// Rewrites the user's two lists with strSite taken out of both, then put into
+// the allowed or blocked one (bAllowed), or into neither (bForget).
+bool WriteUserAnswer(const QString& strSite, bool bAllowed, bool bForget)
 {
+    const QString site = NormaliseSite(strSite);
+    if (site.isEmpty())
+        return false;
     QScopedPointer<QSettings> user(Open(QSettings::UserScope));
     user->beginGroup(QLatin1String(GROUP));
-    for (const char* pszKey : {KEY_ALLOWED, KEY_BLOCKED}) {
-        QStringList list = ReadList(*user, pszKey);
-        list.removeAll(strOrigin);
-        if (pszAddTo == pszKey)
-            list << strOrigin;
-        user->setValue(QLatin1String(pszKey), list);
-    }
+    QStringList allowed = ReadList(*user, KEY_ALLOWED);
+    QStringList blocked = ReadList(*user, KEY_BLOCKED);
+    auto drop = [&site](QStringList& list) {
+        list.erase(std::remove_if(list.begin(), list.end(), [&site](const QString& o) { return NormaliseSite(o) == site; }),
+                   list.end());
+    };
+    drop(allowed);
+    drop(blocked);
+    if (!bForget)
+        (bAllowed ? allowed : blocked) << site;
+    SetList(*user, KEY_ALLOWED, allowed);
+    SetList(*user, KEY_BLOCKED, blocked);
     user->endGroup();
+    user->sync();
+    const bool bWritten = user->status() == QSettings::NoError;
+    VT_LOG("AccessSettings::WriteUserAnswer()", "<%ld>-%s %s: %s", site.toUtf8().constData(),
+           bForget ? "forgotten" : bAllowed ? "allowed" : "blocked", bWritten ? "written" : "not written");
+    return bWritten;
 }
 
 } // namespace
@@ -158,18 +194,66 @@ bool AccessSettings::RememberOrigin(const QString& strOrigin, bool bAllowed)
 {
     if (bAllowed && Load().bLocked)
         return false;
-    RewriteUserLists(strOrigin, bAllowed ? KEY_ALLOWED : KEY_BLOCKED);
-    return true;
+    return WriteUserAnswer(strOrigin, bAllowed, false);
 }
 
-void AccessSettings::ForgetOrigin(const QString& strOrigin)
+bool AccessSettings::ForgetOrigin(const QString& strOrigin)
 {
-    RewriteUserLists(strOrigin, nullptr);
+    return WriteUserAnswer(strOrigin, false, true);
 }
 
-QStringList AccessSettings::RememberedOrigins()
+QStringList AccessSettings::RememberedOrigins(bool bAllowed)
 {
     QScopedPointer<QSettings> user(Open(QSettings::UserScope));
     user->beginGroup(QLatin1String(GROUP));
-    return ReadList(*user, KEY_ALLOWED);
+    return ReadList(*user, bAllowed ? KEY_ALLOWED : KEY_BLOCKED);
+}
+
+QString AccessSettings::SystemFilePath()
+{
+    // Where QSettings' system scope looks on this platform.
+    return QLibraryInfo::location(QLibraryInfo::SettingsPath) + QStringLiteral("/%1/%1.conf").arg(QLatin1String(SETTINGS_NAME));
+}
+
+QStringList AccessSettings::AllowedSitesIn(const QString& strPath)
+{
+    QSettings file(strPath, QSettings::IniFormat);
+    file.beginGroup(QLatin1String(GROUP));
+    return ReadList(file, KEY_ALLOWED);
+}
+
+bool AccessSettings::EditAllowedSites(const QString& strPath, const QString& strSite, bool bAllow, QStringList* pAllowed,
+                                      bool* pChanged)
+{
+    const QString site = NormaliseSite(strSite);
+    if (site.isEmpty())
+        return false;
+    if (!QDir().mkpath(QFileInfo(strPath).absolutePath()))
+        return false;
+    QSettings file(strPath, QSettings::IniFormat);
+    file.beginGroup(QLatin1String(GROUP));
+    const QStringList allowedBefore = ReadList(file, KEY_ALLOWED);
+    const QStringList blockedBefore = ReadList(file, KEY_BLOCKED);
+    QStringList allowed = allowedBefore;
+    QStringList blocked = blockedBefore;
+    allowed.removeAll(site);
+    if (bAllow) {
+        allowed << site;
+        blocked.removeAll(site);
+    }
+    const bool bChanged = QSet<QString>(allowed.begin(), allowed.end()) !=
+                              QSet<QString>(allowedBefore.begin(), allowedBefore.end()) ||
+                          blocked != blockedBefore;
+    if (bChanged) {
+        SetList(file, KEY_ALLOWED, allowed);
+        if (blocked != blockedBefore)
+            SetList(file, KEY_BLOCKED, blocked);
+    }
+    file.endGroup();
+    file.sync();
+    if (pAllowed)
+        *pAllowed = bChanged ? allowed : allowedBefore;
+    if (pChanged)
+        *pChanged = bChanged;
+    return file.status() == QSettings::NoError;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QStringList>
 
@@ -29,14 +30,29 @@ struct AccessSettings {
 
     // The system-wide file, then the user's file over it.
     static AccessSettings Load();
-    // The user's answer for an origin, remembered in the user's file
-    // (AllowedOrigins or BlockedOrigins); false when a locked system file
-    // does not let the user allow it.
+    // The user's answer for a site (an origin, or the address of another
+    // computer), remembered in the user's file (AllowedOrigins or
+    // BlockedOrigins); false when a locked system file does not let the user
+    // allow it, or the file could not be written.
     static bool RememberOrigin(const QString& strOrigin, bool bAllowed);
-    // Drops an origin from the user's lists.
-    static void ForgetOrigin(const QString& strOrigin);
-    // The origins the user's file remembers as allowed.
-    static QStringList RememberedOrigins();
+    // Drops a site from the user's lists; false when the file could not be written.
+    static bool ForgetOrigin(const QString& strOrigin);
+    // The sites the user's file remembers as allowed (or as blocked).
+    static QStringList RememberedOrigins(bool bAllowed = true);
 
     static const char* PolicyName(Policy e);
+
+    // The system-wide file as Qt's system scope finds it
+    // ("/etc/xdg/vtinkhost/vtinkhost.conf").
+    static QString SystemFilePath();
+    // For the administrator's command: AllowedOrigins of the settings file
+    // strPath; EditAllowedSites adds a site to AllowedOrigins of the
+    // settings file strPath (taking it out of BlockedOrigins), or with
+    // bAllow false takes it out again. *pAllowed: the allowed sites after it;
+    // *pChanged: whether the file changed. False when it could not be written.
+    static QStringList AllowedSitesIn(const QString& strPath);
+    static bool EditAllowedSites(const QString& strPath, const QString& strSite, bool bAllow, QStringList* pAllowed,
+                                 bool* pChanged);
 };
+
+Q_DECLARE_METATYPE(AccessSettings)

@@ -11,6 +11,7 @@
 #include <QSystemTrayIcon>
 
 #include "checksystraythread.h"
+#include "sitepermission.h"
 #include "vtlog.h"
 #include "websocketthread.h"
 
@@ -168,6 +169,8 @@ void SysTrayMenuMgr::OpenWebSocketService(bool bOpenService)
 {
     if (bOpenService) {
         m_pWebSocketThread = new WebSocketThread(this, INIDATA.nWebSocketPort, AccessSettings::Load());
+        m_pSitePermission = new SitePermission(m_pWebSocketThread, INIDATA.nUILangID,
+                                               QString::fromUtf8(MenuTextsFor(INIDATA.nUILangID).title), m_pWebSocketThread);
         m_pWebSocketThread->start(QThread::InheritPriority);
         VtDesktopTrace(QStringLiteral("service started on port %1").arg(INIDATA.nWebSocketPort));
         return;
@@ -175,8 +178,9 @@ void SysTrayMenuMgr::OpenWebSocketService(bool bOpenService)
     if (m_pWebSocketThread) {
         m_pWebSocketThread->quit();
         m_pWebSocketThread->wait();
-        delete m_pWebSocketThread;
+        delete m_pWebSocketThread; // and the site questions with it
         m_pWebSocketThread = nullptr;
+        m_pSitePermission = nullptr;
         VtDesktopTrace(QStringLiteral("service stopped"));
     }
 }
@@ -212,6 +216,7 @@ void SysTrayMenuMgr::CreateSystemTray()
     m_pTrayMenu->addAction(pTitleAction);
     m_pTrayMenu->addSeparator();
     m_pTrayMenu->addAction(pAutoLaunchAction);
+    m_pTrayMenu->addAction(m_pSitePermission->CreateMenuAction(this));
     m_pTrayMenu->addSeparator();
     m_pTrayMenu->addAction(pExitAction);
 #ifdef VT_DESKTOP_TEST_HOOKS

@@ -8,6 +8,7 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class CheckSysTrayThread;
+class SitePermission;
 class WebSocketThread;
 
 // The program's only user interface: waits for the system tray, reads the
@@ -60,6 +61,7 @@ private:
     // Owned here so that they go away with the manager at the end of main.
     QSystemTrayIcon* m_pTrayIcon = nullptr;
     QMenu* m_pTrayMenu = nullptr;
+    SitePermission* m_pSitePermission = nullptr; // lives as long as the service thread
 };
 
 // Test builds only: with VTINKHOST_TEST_REPORT set, the program reports its

@@ -3,11 +3,13 @@
 #include "requesttable.h"
 #include "servicelistener.h"
 #include "signobjmanager.h"
+#include "sitepolicy.h"
 #include "vtlog.h"
 
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonValue>
+#include <QPointer>
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
@@ -67,6 +69,8 @@ bool WebSocketService::Listen(quint16 port)
 
 WebSocketService::~WebSocketService()
 {
+    qDeleteAll(m_questions);
+    m_questions.clear();
     // Walk a copy: deleting a socket may report its disconnect.
     const QList<Client> clients = m_clients;
     m_clients.clear();
@@ -101,6 +105,9 @@ WebSocketService::Status WebSocketService::status() const
     status.bStartTimer = m_bStartTimer;
     status.nKeyPollMs = m_pTimer && m_pTimer->isActive() ? m_pTimer->interval() : 0;
     status.nClients = m_clients.size();
+    for (const Client& client : m_clients)
+        status.nWaitingClients += !client.bAllowed && !client.bRefused;
+    status.nQuestions = m_questions.size();
     return status;
 }
 
@@ -114,22 +121,39 @@ QJsonObject WebSocketService::getNullJsonObject() const
     return QJsonValue().toObject();
 }
 
+void WebSocketService::EnableSiteQuestions(int nTimeoutMs)
+{
+    m_nAskTimeoutMs = nTimeoutMs;
+}
+
 void WebSocketService::onNewConnection()
 {
     QWebSocket* pSocket = m_pWebSocketServer->nextPendingConnection();
     if (!pSocket)
         return;
-    VT_LOG("WebSocketService::onNewConnection()", "<%ld>-client %s:%d", pSocket->peerAddress().toString().toUtf8().constData(),
-           (int)pSocket->peerPort());
-    connect(pSocket, &QWebSocket::textMessageReceived, this, &WebSocketService::processTextMessage);
-    connect(pSocket, &QWebSocket::binaryMessageReceived, this, &WebSocketService::processBinaryMessage);
-    connect(pSocket, &QWebSocket::disconnected, this, &WebSocketService::socketDisconnected);
     Client client;
     client.pSocket = pSocket;
     client.strOrigin = pSocket->origin();
     client.peer = pSocket->peerAddress();
     client.bLoopbackPeer = client.peer.isLoopback();
+    const SiteVerdict verdict = DecideSite(m_access, client.strOrigin, client.peer);
+    client.strSite = verdict.strSite;
+    client.bRemote = verdict.bRemote;
+    VT_LOG("WebSocketService::onNewConnection()", "<%ld>-client %s:%d, site '%s': %s",
+           pSocket->peerAddress().toString().toUtf8().constData(), (int)pSocket->peerPort(),
+           client.strSite.toUtf8().constData(), verdict.pszReason);
+    connect(pSocket, &QWebSocket::disconnected, this, &WebSocketService::socketDisconnected);
     m_clients.append(client);
+    const bool bAsk = verdict.eAction == SiteVerdict::Action::Ask && m_nAskTimeoutMs > 0;
+    if (verdict.eAction == SiteVerdict::Action::Refuse || (verdict.eAction == SiteVerdict::Action::Ask && !bAsk)) {
+        Refuse(pSocket); // refused, or nobody to ask
+        return;
+    }
+    connect(pSocket, &QWebSocket::textMessageReceived, this, &WebSocketService::processTextMessage);
+    connect(pSocket, &QWebSocket::binaryMessageReceived, this, &WebSocketService::processBinaryMessage);
+    m_clients.last().bAllowed = verdict.eAction == SiteVerdict::Action::Allow;
+    if (bAsk)
+        Ask(client.strSite, client.bRemote);
 }
 
 WebSocketService::Client* WebSocketService::FindClient(const QWebSocket* pSocket)
@@ -140,25 +164,168 @@ WebSocketService::Client* WebSocketService::FindClient(const QWebSocket* pSocket
     return nullptr;
 }
 
+void WebSocketService::Refuse(QWebSocket* pSocket)
+{
+    // Closing may report the disconnect at once, which takes the client out
+    // of the list: callers do not walk the list while they refuse.
+    Client* pClient = FindClient(pSocket);
+    if (!pClient || pClient->bRefused)
+        return;
+    Client& client = *pClient;
+    client.bAllowed = false;
+    client.bRefused = true;
+    client.held.clear();
+    client.nHeldBytes = 0;
+    disconnect(pSocket, &QWebSocket::textMessageReceived, this, nullptr);
+    disconnect(pSocket, &QWebSocket::binaryMessageReceived, this, nullptr);
+    VT_LOG("WebSocketService::Refuse()", "<%ld>-site '%s' refused", client.strSite.toUtf8().constData());
+    // The socket leaves the list when its disconnect is reported.
+    pSocket->close(QWebSocketProtocol::CloseCode(SITE_CLOSE_CODE), QString::fromLatin1(SITE_CLOSE_REASON));
+}
+
+void WebSocketService::Hold(Client& client, const HeldFrame& frame, qint64 nBytes)
+{
+    if (client.held.size() >= HELD_FRAMES_MAX || client.nHeldBytes + nBytes > HELD_BYTES_MAX) {
+        VT_LOG("WebSocketService::Hold()", "<%ld>-site '%s': frame refused, %d frames already held",
+               client.strSite.toUtf8().constData(), (int)client.held.size());
+        return;
+    }
+    client.held.append(frame);
+    client.nHeldBytes += nBytes;
+}
+
+void WebSocketService::Ask(const QString& strSite, bool bRemote)
+{
+    if (m_questions.contains(strSite))
+        return; // one question for every connection of the site
+    auto* pDeadline = new QTimer(this);
+    pDeadline->setSingleShot(true);
+    connect(pDeadline, &QTimer::timeout, this, [this, strSite] {
+        VT_LOG("WebSocketService::Ask()", "<%ld>-no answer about '%s' in time", strSite.toUtf8().constData());
+        EndQuestion(strSite);
+        QList<QWebSocket*> waiting;
+        for (const Client& client : qAsConst(m_clients))
+            if (client.strSite == strSite && !client.bAllowed && !client.bRefused)
+                waiting << client.pSocket;
+        for (QWebSocket* pSocket : qAsConst(waiting))
+            Refuse(pSocket);
+    });
+    m_questions.insert(strSite, pDeadline);
+    pDeadline->start(m_nAskTimeoutMs);
+    emit siteQuestion(strSite, bRemote);
+}
+
+void WebSocketService::EndQuestion(const QString& strSite)
+{
+    QTimer* pDeadline = m_questions.take(strSite);
+    if (!pDeadline)
+        return;
+    pDeadline->stop();
+    pDeadline->deleteLater();
+    emit siteQuestionEnded(strSite);
+}
+
+void WebSocketService::EndUnneededQuestions()
+{
+    for (const QString& site : m_questions.keys()) {
+        const bool bWaiting = std::any_of(m_clients.begin(), m_clients.end(), [&site](const Client& client) {
+            return client.strSite == site && !client.bAllowed && !client.bRefused;
+        });
+        if (!bWaiting)
+            EndQuestion(site);
+    }
+}
+
+void WebSocketService::SetAccess(const AccessSettings& access)
+{
+    const bool bListenLoopbackOnly = m_access.bListenLoopbackOnly;
+    m_access = access;
+    m_access.bListenLoopbackOnly = bListenLoopbackOnly;
+
+    QList<QPointer<QWebSocket>> released;
+    QList<QWebSocket*> refused;
+    for (Client& client : m_clients) {
+        if (client.bRefused)
+            continue;
+        switch (DecideSite(m_access, client.strOrigin, client.peer).eAction) {
+        case SiteVerdict::Action::Allow:
+            if (!client.bAllowed) {
+                client.bAllowed = true;
+                released << client.pSocket;
+            }
+            break;
+        case SiteVerdict::Action::Ask:
+            if (client.bAllowed)
+                refused << client.pSocket; // the user took the site back
+            break;
+        case SiteVerdict::Action::Refuse:
+            refused << client.pSocket;
+            break;
+        }
+    }
+    for (QWebSocket* pSocket : qAsConst(refused))
+        Refuse(pSocket);
+    EndUnneededQuestions();
+    // Held frames are answered in the order they came, one connection after
+    // the other; an answer may not run while the client list is walked.
+    for (const QPointer<QWebSocket>& pSocket : qAsConst(released)) {
+        Client* pClient = pSocket ? FindClient(pSocket) : nullptr;
+        if (!pClient)
+            continue;
+        const QList<HeldFrame> held = pClient->held;
+        pClient->held.clear();
+        pClient->nHeldBytes = 0;
+        for (const HeldFrame& frame : held) {
+            if (!pSocket || !FindClient(pSocket) || !FindClient(pSocket)->bAllowed)
+                break;
+            if (frame.bBinary)
+                pSocket->sendBinaryMessage(frame.bytes);
+            else
+                AnswerText(pSocket, frame.text);
+        }
+    }
+}
+
 void WebSocketService::processTextMessage(QString message)
 {
-    QWebSocket* pClient = qobject_cast<QWebSocket*>(sender());
-    if (!pClient)
+    QWebSocket* pSocket = qobject_cast<QWebSocket*>(sender());
+    Client* pClient = pSocket ? FindClient(pSocket) : nullptr;
+    if (!pClient || pClient->bRefused)
         return;
+    if (!pClient->bAllowed) {
+        HeldFrame frame;
+        frame.text = message;
+        Hold(*pClient, frame, qint64(message.size()) * qint64(sizeof(QChar)));
+        return;
+    }
+    AnswerText(pSocket, message);
+}
+
+void WebSocketService::AnswerText(QWebSocket* pSocket, const QString& message)
+{
     // The row's handler runs straight from here: the lookup returns first.
     const RequestCall call = Lookup(message);
     if (!call.pRow)
         return; // refused: no reply
     const QJsonObject response = RequestReply(QLatin1String(call.pRow->pszFunc), call.pfnAnswer(call));
     const QByteArray bytes = QJsonDocument(response).toJson(QJsonDocument::Compact);
-    pClient->sendTextMessage(QString::fromUtf8(bytes.constData()));
+    pSocket->sendTextMessage(QString::fromUtf8(bytes.constData()));
 }
 
 void WebSocketService::processBinaryMessage(QByteArray message)
 {
-    QWebSocket* pClient = qobject_cast<QWebSocket*>(sender());
-    if (pClient)
-        pClient->sendBinaryMessage(message);
+    QWebSocket* pSocket = qobject_cast<QWebSocket*>(sender());
+    Client* pClient = pSocket ? FindClient(pSocket) : nullptr;
+    if (!pClient || pClient->bRefused)
+        return;
+    if (!pClient->bAllowed) {
+        HeldFrame frame;
+        frame.bBinary = true;
+        frame.bytes = message;
+        Hold(*pClient, frame, message.size());
+        return;
+    }
+    pSocket->sendBinaryMessage(message);
 }
 
 void WebSocketService::socketDisconnected()
@@ -171,12 +338,14 @@ void WebSocketService::socketDisconnected()
                                    [pClient](const Client& client) { return client.pSocket == pClient; }),
                     m_clients.end());
     pClient->deleteLater();
+    EndUnneededQuestions(); // a page that went away while its site was asked about
 }
 
 void WebSocketService::BroadcastResponseBackToClient(QString text)
 {
+    // Nothing reaches a connection that is not allowed (yet).
     for (const Client& client : qAsConst(m_clients)) {
-        if (client.pSocket)
+        if (client.pSocket && client.bAllowed)
             client.pSocket->sendTextMessage(text);
     }
 }

@@ -6,6 +6,7 @@
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -43,14 +44,30 @@ public:
         bool bStartTimer = false;   // a pad was opened and not closed since
         int nKeyPollMs = 0;         // interval of the running key poll, 0 while stopped
         int nClients = 0;
+        int nWaitingClients = 0;    // connections whose site the user is asked about
+        int nQuestions = 0;         // sites the user is asked about
     };
     Status status() const;
     // The device-object manager, for operations without a request name;
     // null when listening failed.
     SignObjManager* signObjManager() const { return m_pSignObjMgr; }
 
+    // Someone answers questions about sites not yet allowed (the tray), each
+    // within nTimeoutMs; without it (0) such a site is refused at once.
+    void EnableSiteQuestions(int nTimeoutMs);
+
+    // What one connection not yet allowed may send before the answer; further
+    // frames are refused (no reply, as any refused request).
+    static const int HELD_FRAMES_MAX = 64;
+    static const qint64 HELD_BYTES_MAX = 1 << 20;
+
 Q_SIGNALS:
     void closed();
+    // Ask the user whether strSite (an origin, or with bRemote the address
+    // of another computer) may use the pad; answered through SetAccess().
+    void siteQuestion(const QString& strSite, bool bRemote);
+    // The question is moot: answered, timed out, or its pages went away.
+    void siteQuestionEnded(const QString& strSite);
 
 public Q_SLOTS:
     void MyTimerSlot();
@@ -58,19 +75,42 @@ public Q_SLOTS:
     void processTextMessage(QString message);
     void processBinaryMessage(QByteArray message);
     void socketDisconnected();
+    // New access settings (the user answered, or removed a site): every
+    // connection is judged again. Where the service listens stays as it is.
+    void SetAccess(const AccessSettings& access);
 
 private:
     friend struct RequestCall;
 
+    // A frame of a connection not yet allowed, answered once it is.
+    struct HeldFrame {
+        bool bBinary = false;
+        QString text;
+        QByteArray bytes;
+    };
     // One connected page or program. State kept per connection belongs here.
     struct Client {
         QWebSocket* pSocket = nullptr;
         QString strOrigin;          // the handshake's Origin header; empty when none was sent
         QHostAddress peer;          // where the connection comes from
         bool bLoopbackPeer = false; // from this computer
+        QString strSite;            // what the site policy judges (sitepolicy.h)
+        bool bRemote = false;
+        // Only an allowed connection is answered and gets key events and
+        // other pushes; until then its frames wait in held.
+        bool bAllowed = false;
+        bool bRefused = false;      // closed with the policy's close code
+        QList<HeldFrame> held;
+        qint64 nHeldBytes = 0;
     };
     Client* FindClient(const QWebSocket* pSocket);
     bool Listen(quint16 port);
+    void AnswerText(QWebSocket* pSocket, const QString& message);
+    void Hold(Client& client, const HeldFrame& frame, qint64 nBytes);
+    void Refuse(QWebSocket* pSocket);
+    void Ask(const QString& strSite, bool bRemote);
+    void EndQuestion(const QString& strSite);
+    void EndUnneededQuestions();
 
     // The row that answers a text request, with its members and the pad it
     // acts on; a call without a row is refused and gets no reply.
@@ -86,4 +126,6 @@ private:
     SignObjManager* m_pSignObjMgr = nullptr;
     QTimer* m_pTimer = nullptr;
     bool m_bStartTimer = false;
+    int m_nAskTimeoutMs = 0;               // 0: nobody to ask
+    QHash<QString, QTimer*> m_questions;   // open questions by site, each with its deadline
 };

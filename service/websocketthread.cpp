@@ -5,6 +5,7 @@
 WebSocketThread::WebSocketThread(QObject* parent, int nWebSocketPort, const AccessSettings& access)
     : QThread(parent), m_nWebSocketPort(nWebSocketPort), m_access(access)
 {
+    qRegisterMetaType<AccessSettings>();
 }
 
 WebSocketThread::~WebSocketThread()
@@ -20,6 +21,12 @@ void WebSocketThread::run()
     // Created here so that the server, its sockets, timer and manager belong
     // to this thread. A port above 65535 wraps, as a 16-bit port does.
     m_pWebSocketService = new WebSocketService(static_cast<quint16>(m_nWebSocketPort), m_access);
+    m_pWebSocketService->EnableSiteQuestions(m_nAskTimeoutMs);
+    // Across threads, both ways queued: the questions reach this object's
+    // thread, the answers the service's.
+    connect(m_pWebSocketService, &WebSocketService::siteQuestion, this, &WebSocketThread::siteQuestion);
+    connect(m_pWebSocketService, &WebSocketService::siteQuestionEnded, this, &WebSocketThread::siteQuestionEnded);
+    connect(this, &WebSocketThread::accessChanged, m_pWebSocketService, &WebSocketService::SetAccess);
     m_nListeningPort = m_pWebSocketService->serverPort();
     exec();
     m_nListeningPort = 0;

@@ -21,6 +21,20 @@ public:
     // listens, after it stopped, or when listening failed.
     quint16 serverPort() const { return m_nListeningPort.load(); }
 
+    // Before start(): someone (the tray) answers siteQuestion() within
+    // nTimeoutMs through SetAccess(); without it, a site the policy would ask
+    // about is refused at once.
+    void EnableSiteQuestions(int nTimeoutMs) { m_nAskTimeoutMs = nTimeoutMs; }
+    // Hands new access settings to the running service (any thread).
+    void SetAccess(const AccessSettings& access) { emit accessChanged(access); }
+
+Q_SIGNALS:
+    // The service's questions, delivered in the thread object's thread (the
+    // GUI thread): see WebSocketService.
+    void siteQuestion(const QString& strSite, bool bRemote);
+    void siteQuestionEnded(const QString& strSite);
+    void accessChanged(const AccessSettings& access);
+
 protected:
     void run() override;
 
@@ -28,5 +42,6 @@ private:
     WebSocketService* m_pWebSocketService = nullptr;
     int m_nWebSocketPort;
     AccessSettings m_access;
+    int m_nAskTimeoutMs = 0;
     std::atomic<quint16> m_nListeningPort{0};
 };

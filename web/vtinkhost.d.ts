@@ -10,12 +10,53 @@ export declare const KEY_EVENT_FUNC: 'GetDeviceConfirmOrCancelKeyStatus';
 export declare const DEFAULT_URL: string;
 export declare const FUNCTIONS: readonly string[];
 
-export type ErrorCode = 'ETIMEDOUT' | 'EREFUSED' | 'ECLOSED' | 'ECONNECT' | 'EBADREPLY';
+export type ErrorCode = 'ETIMEDOUT' | 'EREFUSED' | 'ECLOSED' | 'ECONNECT' | 'EBADREPLY'
+  /** the browser asks the user whether this site may reach the service (permission "prompt") */
+  | 'EPERMISSION'
+  /** the browser does not let this site reach the service (permission "denied") */
+  | 'EBLOCKED'
+  /** the service refused this site (close code 4003) */
+  | 'EORIGIN'
+  /** permission granted or not needed, and nothing listening */
+  | 'ENOTRUNNING';
 
 export declare class VtInkError extends Error {
+  constructor(message: string, func: string | null, code: ErrorCode, cause?: unknown);
   /** The request's "Func", or null for connection errors. */
   func: string | null;
   code: ErrorCode;
+  /** For ECONNECT: the last failed connection's error (e.g. ENOTRUNNING). */
+  cause?: unknown;
+}
+
+export declare const ORIGIN_CLOSE_CODE: 4003;
+export declare const PERMISSION_NAMES: Readonly<{
+  loopback: readonly ['loopback-network', 'local-network-access'];
+  local: readonly ['local-network', 'local-network-access'];
+}>;
+/** Plain words for the user, per error code, and for a connection that works or waits. */
+export declare const ADVICE: Readonly<Record<ErrorCode | 'OK' | 'WAITING', string>>;
+
+export type PermissionState = 'granted' | 'prompt' | 'denied' | 'not-applicable';
+
+export interface Permission {
+  /** the permission's name in this browser, null when not applicable */
+  name: string | null;
+  state: PermissionState;
+}
+
+export interface Diagnosis {
+  /** this page's origin, null outside a web page */
+  origin: string | null;
+  permission: PermissionState;
+  permissionName: string | null;
+  /** the service answered (or asks its user) */
+  reachable: boolean;
+  /** the service asks its user whether this site may use it */
+  waiting: boolean;
+  /** why it is not reachable, null when it is */
+  code: ErrorCode | null;
+  advice: string;
 }
 
 export interface InkPoint {
@@ -81,6 +122,8 @@ export interface ClientOptions {
   reconnect?: boolean;
   reconnectDelay?: number;
   maxReconnectDelay?: number;
+  /** ms to wait while the service asks its user about this site (default 70000) */
+  admissionTimeout?: number;
   WebSocket?: { new (url: string): WebSocket };
 }
 
@@ -104,6 +147,7 @@ export declare function toDataUrl(base64: string, mimeType?: string): string;
 export declare function base64ToBlob(base64: string, mimeType?: string): Blob;
 export declare function parseInkData(base64: string): InkRecord[];
 export declare function strokesOf<T extends { strokeEnd: boolean }>(points: T[]): T[][];
+export declare function queryPermission(url?: string): Promise<Permission>;
 export declare function inkToSvg(
   points: Array<{ x: number; y: number; strokeEnd: boolean }>,
   opts?: { width?: number; height?: number; color?: string; strokeWidth?: number },
@@ -112,11 +156,12 @@ export declare function inkToSvg(
 export interface VtInkHostEventMap {
   open: CustomEvent<{ reconnect: boolean }>;
   close: CustomEvent<undefined>;
-  reconnect: CustomEvent<{ attempt: number }>;
+  reconnect: CustomEvent<{ attempt: number; delay: number; code: ErrorCode }>;
+  waiting: CustomEvent<undefined>;
   key: CustomEvent<{ confirm: boolean }>;
   confirm: CustomEvent<undefined>;
   cancel: CustomEvent<undefined>;
-  error: CustomEvent<unknown>;
+  error: CustomEvent<VtInkError>;
 }
 
 export declare class VtInkHost extends EventTarget {
@@ -124,11 +169,19 @@ export declare class VtInkHost extends EventTarget {
   readonly url: string;
   timeout: number;
   reconnect: boolean;
+  reconnectDelay: number;
+  maxReconnectDelay: number;
+  admissionTimeout: number;
   readonly connected: boolean;
+  /** the service asks its user whether this page's site may use it */
+  readonly waiting: boolean;
   readonly pendingCount: number;
+  /** the last failed connection's error, null while connected */
+  lastError: VtInkError | null;
 
   connect(timeout?: number): Promise<void>;
   close(): void;
+  diagnose(opts?: RequestOptions): Promise<Diagnosis>;
   request(func: string, members?: Members, opts?: RequestOptions): Promise<string>;
 
   addEventListener<K extends keyof VtInkHostEventMap>(

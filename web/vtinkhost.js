@@ -25,10 +25,14 @@ export const FUNCTIONS = Object.freeze([
   'GetDecodeFilePath', 'GetInks', 'SetDisplayedFPImageAt', 'GetFingerPrintImage',
 ]);
 
-/** Base class of the errors a request can end with; `func` names the request. */
+/**
+ * Base class of the errors a request or a connection can end with; `func`
+ * names the request (null for the connection), `code` says what went wrong
+ * (ADVICE explains each), `cause` is the error behind an ECONNECT.
+ */
 export class VtInkError extends Error {
-  constructor(message, func, code) {
-    super(message);
+  constructor(message, func, code, cause) {
+    super(message, cause === undefined ? undefined : { cause });
     this.name = 'VtInkError';
     this.func = func;
     this.code = code;
@@ -264,6 +268,100 @@ export function inkToSvg(points, opts = {}) {
 }
 
 // ---------------------------------------------------------------------------
+// Reaching the service: the browser's permission, the service's site policy.
+
+/** Close code of a connection the service refused for the page's site. */
+export const ORIGIN_CLOSE_CODE = 4003;
+
+/**
+ * Names of the browser permission a page needs to reach the service on this
+ * computer, newest first (Chromium: "loopback-network" since 145; before it
+ * "local-network-access"). For a service on another computer of the local
+ * network: "local-network", then "local-network-access".
+ */
+export const PERMISSION_NAMES = Object.freeze({
+  loopback: Object.freeze(['loopback-network', 'local-network-access']),
+  local: Object.freeze(['local-network', 'local-network-access']),
+});
+
+/** What a page can tell its user for each error code, in plain words. */
+export const ADVICE = Object.freeze({
+  OK: 'Connected to the signature pad service.',
+  WAITING: 'The signature pad service asks on this computer whether this site may use the pad: answer its question '
+    + '(a window of the vtinkhost tray icon).',
+  EPERMISSION: 'The browser asks whether this site may reach the signature pad service on this computer. Allow it '
+    + 'when the browser asks, or under "Local network access" in this site\'s settings (the icon left of the '
+    + 'address), then connect again.',
+  EBLOCKED: 'The browser does not let this site reach the signature pad service on this computer. Allow "Local '
+    + 'network access" in this site\'s settings (the icon left of the address), or ask your administrator to allow '
+    + 'the site (vtinkhost-allow-site), then connect again.',
+  EORIGIN: 'The signature pad service refused this site. Remove it from the blocked sites under "Allowed sites…" in '
+    + 'the vtinkhost tray menu, or ask your administrator to allow it (vtinkhost-allow-site), then connect again.',
+  ENOTRUNNING: 'The signature pad service (vtinkhost) is not running on this computer. Start it from the '
+    + 'applications menu, or log in again if it starts at login.',
+  ECONNECT: 'No connection to the signature pad service yet: is vtinkhost running?',
+  ECLOSED: 'The connection to the signature pad service was lost; it is being connected again.',
+  ETIMEDOUT: 'The signature pad service did not answer in time.',
+  EREFUSED: 'The signature pad service refused the request.',
+  EBADREPLY: 'The signature pad service answered something unexpected.',
+});
+
+// Codes after which connecting again by itself would not help: the user or
+// the administrator has to act first.
+const STOPPING_CODES = new Set(['EPERMISSION', 'EBLOCKED', 'EORIGIN']);
+
+function isLoopbackHost(host) {
+  const h = String(host || '').replace(/^\[|\]$/g, '').toLowerCase();
+  return h === 'localhost' || h.endsWith('.localhost') || h === '::1' || /^127\.\d+\.\d+\.\d+$/.test(h);
+}
+
+async function permissionStatus(url) {
+  const nav = globalThis.navigator;
+  const loc = globalThis.location;
+  let target;
+  try {
+    target = new URL(url).hostname;
+  } catch {
+    return null;
+  }
+  // Not a web page, or a page this computer serves itself: it asks nobody.
+  if (!nav || !nav.permissions || typeof nav.permissions.query !== 'function' || !loc
+    || !/^https?:$/.test(loc.protocol) || isLoopbackHost(loc.hostname)) return null;
+  for (const name of isLoopbackHost(target) ? PERMISSION_NAMES.loopback : PERMISSION_NAMES.local) {
+    try {
+      return { name, status: await nav.permissions.query({ name }) };
+    } catch {
+      // a name this browser does not know
+    }
+  }
+  return null;
+}
+
+/**
+ * The browser's permission for this page to reach the service at `url`:
+ * {name, state} with state "granted", "prompt" (the browser asks the user),
+ * "denied", or "not-applicable" (no such permission in this browser, a page
+ * served by this computer itself, or no browser at all; name null).
+ */
+export async function queryPermission(url = DEFAULT_URL) {
+  const p = await permissionStatus(url);
+  return p ? { name: p.name, state: p.status.state } : { name: null, state: 'not-applicable' };
+}
+
+function randomProbe() {
+  const bytes = new Uint8Array(24);
+  const prefix = 'vtinkhost-admission:';
+  for (let i = 0; i < bytes.length; i++) bytes[i] = i < prefix.length ? prefix.charCodeAt(i) : Math.floor(Math.random() * 256);
+  return bytes;
+}
+
+function sameBytes(data, bytes) {
+  if (!(data instanceof ArrayBuffer) || data.byteLength !== bytes.length) return false;
+  const got = new Uint8Array(data);
+  return got.every((b, i) => b === bytes[i]);
+}
+
+// ---------------------------------------------------------------------------
 // Connection.
 
 /**
@@ -276,13 +374,23 @@ export function inkToSvg(points, opts = {}) {
  * and fail at once, and a refused request with nothing after it fails when
  * its timeout runs out.
  *
- * Events (EventTarget): "open", "close", "reconnect" (detail {attempt}),
- * "key" (detail {confirm}), "confirm", "cancel", "error".
+ * A connection counts as open once the service lets the page's site in: it
+ * echoes a binary frame only then (the service may first ask its user, see
+ * the "waiting" event). A failed connection is told apart by the browser's
+ * permission and the service's close code (see ADVICE); reconnects back off
+ * up to maxReconnectDelay and stop where only the user can help (EPERMISSION,
+ * EBLOCKED, EORIGIN) until connect() is called again or the permission is
+ * granted.
+ *
+ * Events (EventTarget): "open" (detail {reconnect}), "close", "reconnect"
+ * (detail {attempt, delay, code}), "waiting" (the service asks its user),
+ * "key" (detail {confirm}), "confirm", "cancel", "error" (detail: the
+ * VtInkError of a failed connection).
  */
 export class VtInkHost extends EventTarget {
   /**
    * @param {string} url ws:// address of the service
-   * @param {object} options {timeout, reconnect, reconnectDelay, maxReconnectDelay, WebSocket}
+   * @param {object} options {timeout, reconnect, reconnectDelay, maxReconnectDelay, admissionTimeout, WebSocket}
    */
   constructor(url = DEFAULT_URL, options = {}) {
     super();
@@ -291,21 +399,34 @@ export class VtInkHost extends EventTarget {
     this.reconnect = options.reconnect ?? true;
     this.reconnectDelay = options.reconnectDelay ?? 250;
     this.maxReconnectDelay = options.maxReconnectDelay ?? 4000;
+    // The service's user answers within a minute, or the site is refused.
+    this.admissionTimeout = options.admissionTimeout ?? 70000;
     this._WebSocket = options.WebSocket || globalThis.WebSocket;
     if (!this._WebSocket) throw new Error('no WebSocket class: pass options.WebSocket (Node: run with --experimental-websocket)');
     this._ws = null;
+    this._admitted = false; // the service answers this connection
+    this._admissionEnds = 0; // while a connection waits for the service's user
     this._pending = []; // sent, awaiting reply, in send order
-    this._waiting = new Set(); // requests waiting for a connection
     this._closedByUser = true;
+    this._stopped = false; // reconnects stopped by an error only the user can mend
     this._attempt = 0;
     this._timer = null;
     this._openWaiters = [];
     this._everOpened = false;
+    this._opening = false; // reading the permission before an attempt
+    this._permissionWatch = null;
+    /** The last failed connection's VtInkError, null while connected. */
+    this.lastError = null;
   }
 
-  /** True while the socket is open. */
+  /** True while the service answers this connection. */
   get connected() {
-    return !!this._ws && this._ws.readyState === 1;
+    return !!this._ws && this._ws.readyState === 1 && this._admitted;
+  }
+
+  /** True while the service asks its user whether this page's site may use it. */
+  get waiting() {
+    return !!this._ws && this._ws.readyState === 1 && !this._admitted;
   }
 
   /** Number of requests sent and not answered yet. */
@@ -315,11 +436,16 @@ export class VtInkHost extends EventTarget {
 
   /**
    * Connects (and keeps reconnecting until close()). Resolves once open;
-   * rejects after `timeout` ms without a connection (reconnecting goes on).
+   * rejects at once with EPERMISSION, EBLOCKED or EORIGIN, and with
+   * ECONNECT after `timeout` ms without a connection (its `cause` says why,
+   * e.g. ENOTRUNNING; reconnecting goes on). While the service asks its
+   * user, it waits for the answer. Call it from a click to let the browser
+   * ask for its permission.
    */
   connect(timeout = this.timeout) {
     this._closedByUser = false;
-    if (!this._ws && !this._timer) this._open();
+    this._stopped = false;
+    if (!this._ws && !this._timer && !this._opening) this._open();
     return this._whenOpen(timeout);
   }
 
@@ -328,75 +454,229 @@ export class VtInkHost extends EventTarget {
     this._closedByUser = true;
     clearTimeout(this._timer);
     this._timer = null;
+    this._unwatchPermission();
     const ws = this._ws;
     this._ws = null;
+    this._admitted = false;
     if (ws) {
       try { ws.close(); } catch { /* already closing */ }
     }
     this._failAll('connection closed by the page', 'ECLOSED');
-    for (const w of this._openWaiters) w.reject(new VtInkError('connection closed by the page', null, 'ECLOSED'));
-    this._openWaiters = [];
+    this._rejectWaiters(new VtInkError('connection closed by the page', null, 'ECLOSED'));
+  }
+
+  /**
+   * What stands between this page and the service: {origin (this page's),
+   * permission (as queryPermission's state), permissionName, reachable (the
+   * service answered), waiting (its user is being asked), code (why not,
+   * or null), advice (plain words for the user)}. Connects when not
+   * connected, unless the last attempt ended in an error only the user can
+   * mend (then connect() again, from a click).
+   */
+  async diagnose({ timeout = this.timeout } = {}) {
+    let error = null;
+    if (!this.connected && !this.waiting && this._stopped && this.lastError) {
+      error = this.lastError; // only the user can mend it: no new attempt until connect()
+    } else if (!this.connected && !this.waiting) {
+      try {
+        await this.connect(timeout);
+      } catch (e) {
+        error = e instanceof VtInkError && e.cause instanceof VtInkError ? e.cause : e;
+      }
+    }
+    const permission = await queryPermission(this.url);
+    const loc = globalThis.location;
+    const waiting = this.waiting;
+    const reachable = this.connected || waiting;
+    let code = null;
+    if (!reachable) code = error instanceof VtInkError ? error.code : (this.lastError ? this.lastError.code : 'ECONNECT');
+    return {
+      origin: loc && loc.origin && loc.origin !== 'null' ? loc.origin : null,
+      permission: permission.state,
+      permissionName: permission.name,
+      reachable,
+      waiting,
+      code,
+      advice: ADVICE[code || (waiting ? 'WAITING' : 'OK')],
+    };
   }
 
   _whenOpen(timeout) {
     if (this.connected) return Promise.resolve();
+    if (this._stopped && this.lastError && !this._ws) return Promise.reject(this.lastError);
     return new Promise((resolve, reject) => {
       const w = { resolve, reject };
-      w.timer = setTimeout(() => {
+      const expire = async () => {
+        // The service's user is being asked: that ends with an answer or a refusal.
+        if (this.waiting && Date.now() < this._admissionEnds) {
+          w.timer = setTimeout(expire, Math.max(10, this._admissionEnds - Date.now()));
+          return;
+        }
         this._openWaiters = this._openWaiters.filter((x) => x !== w);
-        reject(new VtInkError(`no connection to ${this.url} within ${timeout} ms (is vtinkhost running?)`, null, 'ECONNECT'));
-      }, timeout);
+        if (this.connected) { resolve(); return; }
+        // A browser that shows its question keeps the socket waiting.
+        const permission = await queryPermission(this.url);
+        if (permission.state === 'prompt') {
+          reject(this._error('EPERMISSION'));
+          return;
+        }
+        const why = this.lastError;
+        reject(new VtInkError(`no connection to ${this.url} within ${timeout} ms (${why ? why.message : 'is vtinkhost running?'})`,
+          null, 'ECONNECT', why || undefined));
+      };
+      w.timer = setTimeout(expire, timeout);
       this._openWaiters.push(w);
     });
   }
 
-  _open() {
+  _rejectWaiters(error) {
+    const waiters = this._openWaiters;
+    this._openWaiters = [];
+    for (const w of waiters) { clearTimeout(w.timer); w.reject(error); }
+  }
+
+  _error(code) {
+    const what = {
+      EPERMISSION: 'the browser asks the user whether this site may reach the service',
+      EBLOCKED: 'the browser does not let this site reach the service',
+      EORIGIN: 'the service refused this site',
+      ENOTRUNNING: 'nothing listens there: is vtinkhost running?',
+    }[code];
+    return new VtInkError(`connection to ${this.url}: ${what}. ${ADVICE[code]}`, null, code);
+  }
+
+  async _open() {
+    if (this._opening) return;
+    // Read before the attempt: a browser that asks may answer by itself
+    // (a headless one denies at once), and "prompt" is then gone.
+    this._opening = true;
+    let before;
+    try {
+      before = await queryPermission(this.url);
+    } finally {
+      this._opening = false;
+    }
+    if (this._closedByUser || this._ws || this._timer) return;
     let ws;
     try {
       ws = new this._WebSocket(this.url);
     } catch (e) {
-      this._scheduleReconnect();
-      this.dispatchEvent(new CustomEvent('error', { detail: e }));
+      this._attemptFailed(null, before.state);
       return;
     }
+    ws.binaryType = 'arraybuffer';
     this._ws = ws;
+    this._admitted = false;
+    const probe = randomProbe();
+    let opened = false;
+    let ended = false;
+    let waitingTimer = null;
     ws.onopen = () => {
       if (this._ws !== ws) return;
       opened = true;
-      const wasReconnect = this._everOpened;
-      this._everOpened = true;
-      this._attempt = 0;
-      for (const w of this._openWaiters) { clearTimeout(w.timer); w.resolve(); }
-      this._openWaiters = [];
-      this.dispatchEvent(new CustomEvent('open', { detail: { reconnect: wasReconnect } }));
+      this._admissionEnds = Date.now() + this.admissionTimeout;
+      // Echoed once the service answers this site.
+      try { ws.send(probe); } catch { /* reported by the close */ }
+      waitingTimer = setTimeout(() => {
+        if (this._ws === ws && !this._admitted) this.dispatchEvent(new CustomEvent('waiting'));
+      }, 300);
     };
     ws.onmessage = (ev) => {
       if (this._ws !== ws) return;
-      if (typeof ev.data === 'string') this._onText(ev.data);
+      if (typeof ev.data === 'string') {
+        if (this._admitted) this._onText(ev.data);
+      } else if (!this._admitted && sameBytes(ev.data, probe)) {
+        clearTimeout(waitingTimer);
+        this._admit();
+      }
     };
-    let opened = false;
-    const lost = () => {
-      if (this._ws !== ws) return;
+    const end = (ev) => {
+      if (ended || this._ws !== ws) return;
+      ended = true;
+      clearTimeout(waitingTimer);
       this._ws = null;
       try { ws.close(); } catch { /* already closed */ }
-      this._failAll('connection to the service lost before the reply', 'ECLOSED');
-      if (opened) this.dispatchEvent(new CustomEvent('close'));
-      this._scheduleReconnect();
+      const refused = !!ev && ev.code === ORIGIN_CLOSE_CODE;
+      if (this._admitted) {
+        this._admitted = false;
+        this._failAll(refused ? 'the service refused this site' : 'connection to the service lost before the reply',
+          refused ? 'EORIGIN' : 'ECLOSED');
+        this.dispatchEvent(new CustomEvent('close'));
+        if (!refused) {
+          this._scheduleReconnect('ECLOSED');
+          return;
+        }
+      }
+      this._attemptFailed(refused ? ORIGIN_CLOSE_CODE : null, before.state);
     };
-    // Some WebSocket implementations report a failed connect with an error
-    // and no close event: treat both as the end of this socket.
-    ws.onerror = () => { if (ws.readyState !== 1) lost(); };
-    ws.onclose = lost;
+    // A failed connect may bring an error and no close event; after the
+    // handshake the close event carries the code.
+    ws.onerror = () => { if (!opened) end(); };
+    ws.onclose = end;
   }
 
-  _scheduleReconnect() {
+  _admit() {
+    this._admitted = true;
+    this._unwatchPermission();
+    const wasReconnect = this._everOpened;
+    this._everOpened = true;
+    this._attempt = 0;
+    this.lastError = null;
+    const waiters = this._openWaiters;
+    this._openWaiters = [];
+    for (const w of waiters) { clearTimeout(w.timer); w.resolve(); }
+    this.dispatchEvent(new CustomEvent('open', { detail: { reconnect: wasReconnect } }));
+  }
+
+  // stateBefore: the permission as it was before the attempt.
+  async _attemptFailed(closeCode, stateBefore) {
+    let code = 'EORIGIN';
+    if (closeCode !== ORIGIN_CLOSE_CODE) {
+      const byState = { prompt: 'EPERMISSION', denied: 'EBLOCKED' };
+      code = byState[stateBefore] || byState[(await queryPermission(this.url)).state] || 'ENOTRUNNING';
+    }
+    if (this._closedByUser) return;
+    const error = this._error(code);
+    this.lastError = error;
+    this.dispatchEvent(new CustomEvent('error', { detail: error }));
+    if (!STOPPING_CODES.has(code)) {
+      this._scheduleReconnect(code);
+      return;
+    }
+    this._stopped = true;
+    this._rejectWaiters(error);
+    if (code !== 'EORIGIN') this._watchPermission();
+  }
+
+  // A permission granted later (in the site settings) connects again.
+  async _watchPermission() {
+    this._unwatchPermission();
+    const p = await permissionStatus(this.url);
+    if (!p || typeof p.status.addEventListener !== 'function' || this._closedByUser || !this._stopped) return;
+    const onChange = () => {
+      if (p.status.state !== 'granted' || this._closedByUser || this._ws || this._timer) return;
+      this._unwatchPermission();
+      this._stopped = false;
+      this._open();
+    };
+    p.status.addEventListener('change', onChange);
+    this._permissionWatch = () => p.status.removeEventListener('change', onChange);
+  }
+
+  _unwatchPermission() {
+    if (this._permissionWatch) this._permissionWatch();
+    this._permissionWatch = null;
+  }
+
+  _scheduleReconnect(code) {
     if (this._closedByUser || !this.reconnect || this._timer) return;
     const delay = Math.min(this.maxReconnectDelay, this.reconnectDelay * 2 ** Math.min(this._attempt, 8));
     this._attempt++;
+    const attempt = this._attempt;
     this._timer = setTimeout(() => {
       this._timer = null;
       if (this._closedByUser) return;
-      this.dispatchEvent(new CustomEvent('reconnect', { detail: { attempt: this._attempt } }));
+      this.dispatchEvent(new CustomEvent('reconnect', { detail: { attempt, delay, code } }));
       this._open();
     }, delay);
   }
@@ -436,7 +716,8 @@ export class VtInkHost extends EventTarget {
    * Members are sent as strings (numbers in decimal, booleans as 1/0).
    * Rejects with a VtInkError: code "ETIMEDOUT" when no reply came within the
    * timeout (the service refuses some requests silently), "EREFUSED" when a
-   * later request was answered first, "ECLOSED"/"ECONNECT" on connection loss.
+   * later request was answered first, "ECLOSED"/"ECONNECT" on connection loss,
+   * or the connection's own error (EPERMISSION, EBLOCKED, EORIGIN).
    */
   async request(func, members = {}, { timeout = this.timeout } = {}) {
     if (typeof func !== 'string' || !func) throw new TypeError('func must be a non-empty string');
@@ -444,10 +725,12 @@ export class VtInkHost extends EventTarget {
     for (const [k, v] of Object.entries(members)) {
       if (k !== 'Func') msg[k] = toText(v);
     }
-    const deadline = Date.now() + timeout;
+    let deadline = Date.now() + timeout;
     if (!this.connected) {
       if (this._closedByUser) this.connect(timeout).catch(() => {});
       await this._whenOpen(timeout);
+      // After the service's user let the site in, the request has its full time.
+      if (Date.now() > deadline) deadline = Date.now() + timeout;
     }
     return new Promise((resolve, reject) => {
       const r = { func };

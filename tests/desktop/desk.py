@@ -67,8 +67,8 @@ def free_port():
         return s.getsockname()[1]
 
 
-def read_settings(home):
-    """The program's settings file as {key: value} of group Settings."""
+def read_settings(home, want="Settings"):
+    """The program's settings file as {key: value} of one group."""
     path = os.path.join(home, ".config", PROGRAM, PROGRAM + ".conf")
     if not os.path.exists(path):
         return None
@@ -78,19 +78,24 @@ def read_settings(home):
             line = line.strip()
             if line.startswith("[") and line.endswith("]"):
                 group = line[1:-1]
-            elif "=" in line and group == "Settings":
+            elif "=" in line and group == want:
                 k, v = line.split("=", 1)
                 values[k.strip()] = v.strip()
     return values
 
 
-def write_settings(home, **values):
+def write_settings(home, access=None, **values):
+    """Group Settings from the keywords; group Access from the dict access."""
     d = os.path.join(home, ".config", PROGRAM)
     os.makedirs(d, exist_ok=True)
     with open(os.path.join(d, PROGRAM + ".conf"), "w", encoding="utf-8") as f:
         f.write("[Settings]\n")
         for k, v in values.items():
             f.write("%s=%s\n" % (k, v))
+        if access:
+            f.write("[Access]\n")
+            for k, v in access.items():
+                f.write("%s=%s\n" % (k, v))
 
 
 class Program:
@@ -335,14 +340,46 @@ class Desktop:
                 "sys.exit(0 if s.connect_ex(('127.0.0.1',%d))==0 else 1)" % port)
         return subprocess.run(self.ns_prefix(net_only=True) + [sys.executable, "-c", code]).returncode == 0
 
-    def ws_client(self, port, *messages):
-        """A WebSocket client in the program's network; see ws_client_main."""
-        env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(__file__)))
-        p = subprocess.Popen(self.ns_prefix(net_only=True) + [sys.executable, "-c", "import desk; desk.ws_client_main()",
-                                                               str(port)] + list(messages),
+    def ws_client(self, port, *messages, origin=None, host="127.0.0.1", prefix=None):
+        """A WebSocket client in the program's network (or the one prefix
+        enters), with the Origin header origin; see ws_client_main."""
+        env = dict(os.environ, PYTHONPATH=os.path.dirname(os.path.abspath(__file__)), VT_WS_HOST=host)
+        if origin:
+            env["VT_WS_ORIGIN"] = origin
+        prefix = self.ns_prefix(net_only=True) if prefix is None else prefix
+        p = subprocess.Popen(prefix + [sys.executable, "-c", "import desk; desk.ws_client_main()",
+                                       str(port)] + list(messages),
                              env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, text=True)
         self.procs.append(p)
         return p
+
+    def system_settings(self, access):
+        """Writes the system-wide file (/etc/xdg/<program>/<program>.conf)
+        with the group Access for the program's namespace only: a scratch
+        folder is bound over /etc/xdg there. Needs the namespace (root)."""
+        if not self.isolated:
+            print("the system-wide file needs the test's own mount namespace (root, unshare, nsenter)")
+            sys.exit(SKIP)
+        xdg = os.path.join(self.tmp, "etc-xdg")
+        os.makedirs(os.path.join(xdg, PROGRAM), exist_ok=True)
+        with open(os.path.join(xdg, PROGRAM, PROGRAM + ".conf"), "w", encoding="utf-8") as f:
+            f.write("[Access]\n" + "".join("%s=%s\n" % kv for kv in access.items()))
+        if not getattr(self, "_xdg_bound", False):
+            subprocess.run(["nsenter", "-t", str(self.ns_pid), "-m", "--", "mount", "--bind", xdg, "/etc/xdg"], check=True)
+            self._xdg_bound = True
+
+    def click(self, prog, x, y, pattern, timeout=30):
+        """Clicks at (x, y) until the program reports a trace matching
+        pattern (a click before the window takes input is lost)."""
+        start = len(prog.traces())
+        deadline = time.monotonic() + timeout
+        while True:
+            self.xdo("mousemove", str(x), str(y), "click", "1", "mousemove", "400", "590")
+            try:
+                return prog.wait_trace(pattern, 5, start)
+            except TestFailure:
+                if time.monotonic() > deadline:
+                    raise
 
     # -- tray menu -------------------------------------------------------
     def xdo(self, *args):
@@ -460,14 +497,24 @@ def ws_client_main():
     """Minimal WebSocket client: connects, prints "connected", sends its
     further arguments as text frames, prints each text frame it gets as
     "text <payload>", and finally tells how the server ended the connection
-    (with or without a close frame).
+    (with or without a close frame, and the frame's code and reason).
+    $VT_WS_HOST is the address to connect to (default 127.0.0.1), and
+    $VT_WS_ORIGIN the Origin header to send (none unless set); a refused
+    TCP connection prints "no connection".
     Started with the harness on PYTHONPATH, so that no command line here
     holds the program's name (its single-instance check would count it)."""
     port = int(sys.argv[1])
-    s = socket.create_connection(("127.0.0.1", port), timeout=30)
+    host = os.environ.get("VT_WS_HOST", "127.0.0.1")
+    origin = os.environ.get("VT_WS_ORIGIN")
+    try:
+        s = socket.create_connection((host, port), timeout=30)
+    except OSError as e:
+        print("no connection: %s" % e, flush=True)
+        return
     key = base64.b64encode(os.urandom(16)).decode()
-    s.sendall(("GET / HTTP/1.1\r\nHost: 127.0.0.1:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-               "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n\r\n" % (port, key)).encode())
+    s.sendall(("GET / HTTP/1.1\r\nHost: %s:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+               "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n%s\r\n"
+               % (host, port, key, "Origin: %s\r\n" % origin if origin else "")).encode())
     buf = b""
     while b"\r\n\r\n" not in buf:
         chunk = s.recv(4096)
@@ -497,7 +544,9 @@ def ws_client_main():
             if n < 0 or len(rest) < head + n:
                 break
             if rest[0] & 0x0F == 0x8:
-                print("closed by close frame", flush=True)
+                body = rest[head:head + n]
+                code = int.from_bytes(body[:2], "big") if len(body) >= 2 else ""
+                print(("closed by close frame %s %s" % (code, body[2:].decode("utf-8", "replace"))).rstrip(), flush=True)
                 return
             if rest[0] & 0x0F == 0x1:
                 print("text " + rest[head:head + n].decode("utf-8", "replace"), flush=True)

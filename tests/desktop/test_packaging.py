@@ -20,20 +20,23 @@ SOURCE = os.environ.get("VT_SOURCE_DIR", "")
 VERSION = os.environ.get("VT_VERSION", "")
 PROGRAM_DIR = os.environ.get("VT_PROGRAM_DIR", "/usr/lib/vtinkhost")
 BIN_DIR = os.environ.get("VT_BIN_DIR", "/usr/bin")
+SBIN_DIR = os.environ.get("VT_SBIN_DIR", "/usr/sbin")
 APPS_DIR = os.environ.get("VT_APPLICATIONS_DIR", "/usr/share/applications")
 RULES_DIR = os.environ.get("VT_UDEV_RULES_DIR", "/lib/udev/rules.d")
 PROGRAM = desk.PROGRAM
 LINK = os.path.join(BIN_DIR, PROGRAM)
+ALLOW_SITE = PROGRAM + "-allow-site"  # the administrator's command
+ALLOW_SITE_LINK = os.path.join(SBIN_DIR, ALLOW_SITE)
 RULE = os.path.join(RULES_DIR, "70-%s.rules" % PROGRAM)
 DOC_DIR = "/usr/share/doc/" + PROGRAM
 ICON = "/usr/share/pixmaps/%s.png" % PROGRAM
 ENTRIES = [os.path.join(APPS_DIR, e) for e in ["com.vantor.%s.desktop" % PROGRAM] +
            ["%s-%s.desktop" % (PROGRAM, d) for d in ("kylin", "neokylin", "nfs", "ubuntu")]]
 # In the program's folder (each library also under its soname and full version).
-PAYLOAD = [PROGRAM, "libvtinksdk.so", "libvtinkdrv.so", PROGRAM + ".ico"]
+PAYLOAD = [PROGRAM, "libvtinksdk.so", "libvtinkdrv.so", PROGRAM + ".ico", ALLOW_SITE]
 # Everything else the installation holds.
-FILES = [LINK, RULE, ICON, DOC_DIR + "/copyright", DOC_DIR + "/changelog.gz",
-         "/usr/share/man/man1/%s.1.gz" % PROGRAM, "/usr/share/metainfo/com.vantor.%s.metainfo.xml" % PROGRAM] + ENTRIES
+FILES = [LINK, ALLOW_SITE_LINK, RULE, ICON, DOC_DIR + "/copyright", DOC_DIR + "/changelog.gz",
+         "/usr/share/man/man1/%s.1.gz" % PROGRAM, "/usr/share/man/man8/%s.8.gz" % ALLOW_SITE, "/usr/share/metainfo/com.vantor.%s.metainfo.xml" % PROGRAM] + ENTRIES
 # Trees whose file list a package install may change; left out: dpkg's and
 # apt's own records, and the X servers' short-lived compiled keymaps (any
 # Xvfb started meanwhile writes one).
@@ -86,11 +89,12 @@ def check_tree(root, label):
     check(os.access(os.path.join(inst, PROGRAM), os.X_OK), "%s: program not executable" % label)
     for path in FILES:
         check(os.path.lexists(root + path), "%s: %s missing" % (label, path))
-    # The link is relative (the tree may be moved) and leads to the program.
-    target = os.readlink(root + LINK)
-    check(not os.path.isabs(target) and
-          os.path.normpath(os.path.join(BIN_DIR, target)) == os.path.join(PROGRAM_DIR, PROGRAM),
-          "%s: %s points to %r" % (label, LINK, target))
+    # The links are relative (the tree may be moved) and lead to the programs.
+    for link, name in ((LINK, PROGRAM), (ALLOW_SITE_LINK, ALLOW_SITE)):
+        target = os.readlink(root + link)
+        check(not os.path.isabs(target) and
+              os.path.normpath(os.path.join(os.path.dirname(link), target)) == os.path.join(PROGRAM_DIR, name),
+              "%s: %s points to %r" % (label, link, target))
     with open(os.path.join(inst, PROGRAM + ".ico"), "rb") as a, \
             open(os.path.join(SOURCE, "service", PROGRAM + ".ico"), "rb") as b:
         check(a.read() == b.read(), "%s: icon differs from the committed one" % label)
@@ -199,6 +203,7 @@ def deb():
                        not any(f.startswith(p + "/") for f in ours))
         check(not extra, "the package added %r" % extra)
         installed_program_runs()
+        allow_site_runs()
         apt_get("remove", PROGRAM)
         after = system_files()
         check(after == before, "after removal: left %r, gone %r" % (sorted(after - before), sorted(before - after)))
@@ -209,6 +214,19 @@ def deb():
         if installed:
             subprocess.run(["dpkg", "--purge", PROGRAM], stdout=subprocess.DEVNULL)
         shutil.rmtree(out, ignore_errors=True)
+
+
+def allow_site_runs():
+    """The installed administrator's command, on a scratch root: it finds
+    its libraries and writes the allowlist."""
+    root = tempfile.mkdtemp(prefix="vtallow-")
+    try:
+        res = subprocess.run([ALLOW_SITE_LINK, "https://sign.example.com", "--root", root], capture_output=True, text=True)
+        check(res.returncode == 0, "%s: code %d\n%s%s" % (ALLOW_SITE_LINK, res.returncode, res.stdout, res.stderr))
+        with open(os.path.join(root, "etc/chromium/policies/managed/%s.json" % PROGRAM)) as f:
+            check("https://sign.example.com" in f.read(), "no Chromium policy written")
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
 
 
 def installed_program_runs():

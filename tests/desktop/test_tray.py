@@ -23,9 +23,12 @@ ENTRY_FILES = {
 }
 
 
+SITES = {1: "已允許的網站…", 2: "已允许的网站…", 3: "Allowed sites…"}
+
+
 def expect_menu(items, lang, checked):
     title, auto, exit_ = TEXTS[lang]
-    want = [title, auto + ("[x]" if checked else "[ ]"), exit_]
+    want = [title, auto + ("[x]" if checked else "[ ]"), SITES[lang], exit_]
     check(items == want, "menu %r, expected %r" % (items, want))
 
 

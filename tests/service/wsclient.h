@@ -13,7 +13,8 @@
 class WsClient : public QObject
 {
 public:
-    explicit WsClient(QObject* parent = nullptr) : QObject(parent)
+    // origin: the handshake's Origin header, as a browser sends it; none when empty.
+    explicit WsClient(QObject* parent = nullptr, const QString& origin = QString()) : QObject(parent), m_socket(origin)
     {
         connect(&m_socket, &QWebSocket::textMessageReceived, this, [this](const QString& s) { m_texts.append(s); });
         connect(&m_socket, &QWebSocket::binaryMessageReceived, this, [this](const QByteArray& b) { m_binaries.append(b); });

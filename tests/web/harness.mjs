@@ -154,7 +154,9 @@ function programPath(dir, realName) {
 /**
  * Starts vtinkhost under vtinkpad.
  * opts: {models, wsPort, realName, program (argv instead of vtinkhost), waitForService,
- * wrap (command that runs vtinkpad, e.g. unshare), serveDir (served instead of web/)}
+ * wrap (command that runs vtinkpad, e.g. unshare), serveDir (served instead of web/),
+ * controlPort (vtinkpad's, default a free one), access (keys of the settings' group Access),
+ * env (more environment for vtinkpad and the program)}
  */
 export async function startStack(opts = {}) {
   const models = opts.models || ['q210'];
@@ -163,16 +165,20 @@ export async function startStack(opts = {}) {
   const wsPort = opts.wsPort || await freePort();
   const home = path.join(dir, 'home');
   mkdirSync(path.join(home, '.config/vtinkhost'), { recursive: true });
-  writeFileSync(path.join(home, '.config/vtinkhost/vtinkhost.conf'), `[Settings]\nWebSocketPort=${wsPort}\nUILangID=3\n`);
+  const access = Object.entries(opts.access || {}).map(([k, v]) => `${k}=${v}\n`).join('');
+  writeFileSync(path.join(home, '.config/vtinkhost/vtinkhost.conf'),
+    `[Settings]\nWebSocketPort=${wsPort}\nUILangID=3\n${access ? `[Access]\n${access}` : ''}`);
   const program = opts.program || [programPath(dir, opts.realName)];
   const disp = await startDisplay();
   const env = {
     ...process.env, HOME: home, XDG_CONFIG_HOME: path.join(home, '.config'), DISPLAY: disp.name, QT_QPA_PLATFORM: 'xcb',
+    ...(opts.env || {}),
   };
   delete env.LD_PRELOAD;
   delete env.UMOCKDEV_DIR;
   const portFile = path.join(dir, 'control-port');
   const args = ['--port-file', portFile, '--serve', opts.serveDir || WEB_DIR, '--interval', '2',
+    ...(opts.controlPort ? ['--control-port', String(opts.controlPort)] : []),
     ...models.flatMap((m) => ['--model', m]), '--', ...program];
   const wrap = opts.wrap || [];
   const cmd = [...wrap, path.join(BIN_DIR, 'vtinkpad'), ...args];

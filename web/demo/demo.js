@@ -1,7 +1,7 @@
 // Demo page of the vtinkhost web kit: open a pad, watch the signature grow,
 // confirm or cancel on the pad, download the result.
 import {
-  VtInkHost, IMAGE_TYPE, base64ToBlob, inkToSvg, toDataUrl,
+  VtInkHost, ADVICE, IMAGE_TYPE, base64ToBlob, inkToSvg, queryPermission, toDataUrl,
 } from '../vtinkhost.js';
 
 const $ = (id) => document.getElementById(id);
@@ -306,12 +306,59 @@ async function setupVirtualSigner() {
   if (first && first.modelName) $('model').value = first.modelName;
 }
 
+// ---- reaching the service ---------------------------------------------------
+
+const PROBLEM_TITLES = {
+  WAITING: 'Waiting for your answer on this computer',
+  EPERMISSION: 'The browser asks for permission',
+  EBLOCKED: 'The browser blocks this site',
+  EORIGIN: 'The signature pad service refused this site',
+  ENOTRUNNING: 'The signature pad service is not running',
+};
+const PERMISSION_WORDS = {
+  granted: 'allowed', prompt: 'not decided yet (the browser asks)', denied: 'blocked', 'not-applicable': 'not needed',
+};
+
+async function showPermission() {
+  const p = await queryPermission(wsUrl);
+  $('permission').textContent = `${PERMISSION_WORDS[p.state]}${p.name ? ` (${p.name})` : ''}`;
+  $('permission').dataset.state = p.state;
+}
+
+// What stands in the way, and what the user can do about it, in plain words.
+function showProblem(code) {
+  $('conn-help').hidden = false;
+  $('conn-help').classList.toggle('waiting', code === 'WAITING');
+  $('conn-title').textContent = PROBLEM_TITLES[code] || 'Cannot reach the signature pad service';
+  $('conn-advice').textContent = ADVICE[code] || ADVICE.ECONNECT;
+  $('conn-code').textContent = code;
+  $('connect').hidden = code === 'WAITING';
+  $('conn').textContent = code === 'WAITING' ? 'waiting for approval' : 'not connected';
+  $('conn').className = 'badge off';
+  showPermission().catch(() => {});
+}
+
+function connect() {
+  host.connect().catch((e) => {
+    const code = e.cause && e.cause.code ? e.cause.code : e.code;
+    showProblem(code);
+    log(e.message, true);
+  });
+}
+
 // ---- wiring ----------------------------------------------------------------
 
 host.addEventListener('open', (ev) => {
   $('conn').textContent = 'connected';
   $('conn').className = 'badge on';
+  $('conn-help').hidden = true;
+  showPermission().catch(() => {});
   log(ev.detail.reconnect ? 'reconnected to vtinkhost' : 'connected to vtinkhost');
+});
+host.addEventListener('waiting', () => showProblem('WAITING'));
+host.addEventListener('error', (ev) => showProblem(ev.detail.code));
+host.addEventListener('reconnect', (ev) => {
+  log(`connecting again (attempt ${ev.detail.attempt}, after ${ev.detail.delay} ms: ${ev.detail.code})`);
 });
 host.addEventListener('close', () => {
   $('conn').textContent = 'disconnected';
@@ -335,6 +382,8 @@ for (const id of ['color', 'width', 'pressure']) $(id).onchange = () => applyPen
 for (const id of ['clip', 'clip-x', 'clip-y']) $(id).onchange = () => applyClip().catch((e) => log(e.message, true));
 for (const b of document.querySelectorAll('[data-dl]')) b.onclick = () => onDownload(b.dataset.dl);
 
-host.connect().catch((e) => log(e.message, true));
+// A click is a user gesture: the browser may ask for its permission then.
+$('connect').onclick = connect;
+connect();
 setupVirtualSigner();
 window.vtdemo = { host }; // for the console and the browser test

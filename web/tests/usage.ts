@@ -9,8 +9,9 @@
 import DefaultHost, * as kit from '../vtinkhost.js';
 import {
   VtInkError, VtInkHost,
-  type DecodedPoint, type DeviceInformation, type DriverVersion, type ErrorCode, type ImageEvent,
-  type InkPoint, type InkRecord, type ModelName, type Range, type SaveResult, type VtInkHostEventMap,
+  type DecodedPoint, type DeviceInformation, type Diagnosis, type DriverVersion, type ErrorCode, type ImageEvent,
+  type InkPoint, type InkRecord, type ModelName, type Permission, type PermissionState, type Range, type SaveResult,
+  type VtInkHostEventMap,
 } from '../vtinkhost.js';
 
 type Kit = typeof kit;
@@ -30,6 +31,9 @@ export const constants: { [K in KitConstant]: () => unknown } = {
   KEY_EVENT_FUNC: () => { const f: 'GetDeviceConfirmOrCancelKeyStatus' = kit.KEY_EVENT_FUNC; return f; },
   DEFAULT_URL: () => { const url: string = kit.DEFAULT_URL; return url; },
   FUNCTIONS: () => { const known: boolean = kit.FUNCTIONS.includes('GetInks'); return known; },
+  ORIGIN_CLOSE_CODE: () => { const code: 4003 = kit.ORIGIN_CLOSE_CODE; return code; },
+  PERMISSION_NAMES: () => { const first: 'loopback-network' = kit.PERMISSION_NAMES.loopback[0]; return [first, kit.PERMISSION_NAMES.local]; },
+  ADVICE: () => { const text: string = kit.ADVICE.EPERMISSION + kit.ADVICE.OK + kit.ADVICE.WAITING; return text; },
 };
 
 // Exported helpers.
@@ -56,6 +60,11 @@ export const helpers: { [K in KitFunction]: () => unknown } = {
   base64ToBlob: () => { const blob: Blob = kit.base64ToBlob(png); return blob.size; },
   parseInkData: () => { const r: InkRecord[] = kit.parseInkData(''); return r[0]?.time.getTime(); },
   strokesOf: () => { const s: InkPoint[][] = kit.strokesOf(kit.parseInkPoints('[]')); return s; },
+  queryPermission: async () => {
+    const p: Permission = await kit.queryPermission('ws://127.0.0.1:6089');
+    const state: PermissionState = p.state;
+    return [p.name, state];
+  },
   inkToSvg: () => {
     const svg: string = kit.inkToSvg([{ x: 1, y: 2, strokeEnd: true }], { width: 400, height: 200, color: '#000', strokeWidth: 2 });
     return svg;
@@ -66,6 +75,11 @@ export const helpers: { [K in KitFunction]: () => unknown } = {
 export const methods: { [K in Method]: (host: VtInkHost) => unknown } = {
   connect: (h) => h.connect(2000),
   close: (h) => h.close(),
+  diagnose: async (h) => {
+    const d: Diagnosis = await h.diagnose({ timeout: 2000 });
+    const code: ErrorCode | null = d.code;
+    return [d.origin, d.permission, d.permissionName, d.reachable, d.waiting, code, d.advice];
+  },
   request: async (h) => { const text: string = await h.request('PadID', { id: 2, show: true, none: null }, { timeout: 100 }); return text; },
   initialDevice: async (h) => { const ok: boolean = await h.initialDevice('Q230F', 600, 300) || await h.initialDevice(2); return ok; },
   unInitialDevice: async (h) => { const ok: boolean = await h.unInitialDevice(); return ok; },
@@ -109,11 +123,12 @@ export const methods: { [K in Method]: (host: VtInkHost) => unknown } = {
 export const events: { [K in keyof VtInkHostEventMap]: (ev: VtInkHostEventMap[K]) => void } = {
   open: (ev) => { const again: boolean = ev.detail.reconnect; void again; },
   close: (ev) => { const none: undefined = ev.detail; void none; },
-  reconnect: (ev) => { const attempt: number = ev.detail.attempt; void attempt; },
+  reconnect: (ev) => { const { attempt, delay, code }: { attempt: number; delay: number; code: ErrorCode } = ev.detail; void [attempt, delay, code]; },
+  waiting: (ev) => { const none: undefined = ev.detail; void none; },
   key: (ev) => { const confirm: boolean = ev.detail.confirm; void confirm; },
   confirm: () => {},
   cancel: () => {},
-  error: (ev) => { const cause: unknown = ev.detail; void cause; },
+  error: (ev) => { const failure: VtInkError = ev.detail; const code: ErrorCode = failure.code; void code; },
 };
 
 // Every error code, as a page would explain it.
@@ -123,6 +138,10 @@ export const errorCodes: { [C in ErrorCode]: string } = {
   ECLOSED: 'the connection was lost',
   ECONNECT: 'vtinkhost is not running',
   EBADREPLY: 'the service answered something unexpected',
+  EPERMISSION: 'allow this site in the browser',
+  EBLOCKED: 'the browser blocks this site',
+  EORIGIN: 'vtinkhost refused this site',
+  ENOTRUNNING: 'vtinkhost is not running',
 };
 
 function listen<K extends keyof VtInkHostEventMap>(host: VtInkHost, name: K): void {
@@ -133,17 +152,24 @@ function listen<K extends keyof VtInkHostEventMap>(host: VtInkHost, name: K): vo
 export function explain(e: unknown): string {
   if (e instanceof VtInkError) {
     const func: string | null = e.func;
-    return `${func ?? 'connection'}: ${errorCodes[e.code]} (${e.message})`;
+    const cause: unknown = e.cause;
+    const why = cause instanceof VtInkError ? ` because ${errorCodes[cause.code]}` : '';
+    return `${func ?? 'connection'}: ${errorCodes[e.code]}${why} (${e.message}) ${kit.ADVICE[e.code]}`;
   }
   return String(e);
 }
 
 export async function main(): Promise<void> {
   const host: VtInkHost = new DefaultHost(kit.DEFAULT_URL, {
-    timeout: 5000, reconnect: true, reconnectDelay: 250, maxReconnectDelay: 4000, WebSocket,
+    timeout: 5000, reconnect: true, reconnectDelay: 250, maxReconnectDelay: 4000, admissionTimeout: 70000, WebSocket,
   });
   const other = new VtInkHost();
   const state: [string, number, boolean, number, boolean] = [host.url, host.timeout, host.reconnect, host.pendingCount, other.connected];
+  const more: [number, number, number, boolean, VtInkError | null] = [host.reconnectDelay, host.maxReconnectDelay,
+    host.admissionTimeout, host.waiting, host.lastError];
+  void more;
+  const made = new VtInkError('no', null, 'ENOTRUNNING');
+  void made;
   void state;
   for (const name of Object.keys(events) as (keyof VtInkHostEventMap)[]) listen(host, name);
   host.addEventListener('custom', (ev: Event) => { void ev.type; });
