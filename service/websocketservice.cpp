@@ -298,16 +298,22 @@ void WebSocketService::processTextMessage(QString message)
         Hold(*pClient, frame, qint64(message.size()) * qint64(sizeof(QChar)));
         return;
     }
-    AnswerText(pSocket, message);
+    // The row's handler runs straight from here: the lookup returns first.
+    const RequestCall call = Lookup(message);
+    if (call.pRow)
+        SendReply(pSocket, call.pRow, call.pfnAnswer(call));
 }
 
 void WebSocketService::AnswerText(QWebSocket* pSocket, const QString& message)
 {
-    // The row's handler runs straight from here: the lookup returns first.
     const RequestCall call = Lookup(message);
-    if (!call.pRow)
-        return; // refused: no reply
-    const QJsonObject response = RequestReply(QLatin1String(call.pRow->pszFunc), call.pfnAnswer(call));
+    if (call.pRow)
+        SendReply(pSocket, call.pRow, call.pfnAnswer(call));
+}
+
+void WebSocketService::SendReply(QWebSocket* pSocket, const RequestRow* pRow, const QString& strResult)
+{
+    const QJsonObject response = RequestReply(QLatin1String(pRow->pszFunc), strResult);
     const QByteArray bytes = QJsonDocument(response).toJson(QJsonDocument::Compact);
     pSocket->sendTextMessage(QString::fromUtf8(bytes.constData()));
 }

@@ -16,6 +16,7 @@ class QWebSocket;
 class QWebSocketServer;
 class SignObjManager;
 struct RequestCall;
+struct RequestRow;
 
 // The WebSocket server of the service thread: accepts clients, answers each
 // text request to its sender and broadcasts pad key presses to everyone.
@@ -105,7 +106,10 @@ private:
     };
     Client* FindClient(const QWebSocket* pSocket);
     bool Listen(quint16 port);
+    // Answers a released held request (a request of an allowed page is
+    // answered straight from processTextMessage).
     void AnswerText(QWebSocket* pSocket, const QString& message);
+    void SendReply(QWebSocket* pSocket, const RequestRow* pRow, const QString& strResult);
     void Hold(Client& client, const HeldFrame& frame, qint64 nBytes);
     void Refuse(QWebSocket* pSocket);
     void Ask(const QString& strSite, bool bRemote);
