@@ -1,5 +1,6 @@
 #include "websocketservice.h"
 
+#include "livestream.h"
 #include "requesttable.h"
 #include "servicelistener.h"
 #include "signobjmanager.h"
@@ -33,6 +34,11 @@ WebSocketService::WebSocketService(quint16 port, const AccessSettings& access, Q
         m_bStartTimer = false;
         m_pTimer = new QTimer(this);
         connect(m_pTimer, &QTimer::timeout, this, &WebSocketService::MyTimerSlot);
+        LiveStream::Hooks hooks;
+        hooks.pfnPushPenData = [this](const QString& text) { PushToClients(text, Push::PenData); };
+        hooks.pfnPushDeviceStatus = [this](const QString& text) { PushToClients(text, Push::DeviceStatus); };
+        hooks.pfnKeyTouched = [this] { MyTimerSlot(); }; // the poll stays as the fallback
+        m_pLive = new LiveStream(hooks, this);
     }
 }
 
@@ -81,6 +87,8 @@ WebSocketService::~WebSocketService()
         delete m_pTimer;
         m_pTimer = nullptr;
     }
+    delete m_pLive; // ends the live reports before the pad closes
+    m_pLive = nullptr;
     delete m_pSignObjMgr; // closes the open pad
     m_pSignObjMgr = nullptr;
     for (QTcpServer* pListener : qAsConst(m_listeners))
@@ -101,6 +109,8 @@ WebSocketService::Status WebSocketService::status() const
     status.bStartTimer = m_bStartTimer;
     status.nKeyPollMs = m_pTimer && m_pTimer->isActive() ? m_pTimer->interval() : 0;
     status.nClients = m_clients.size();
+    for (const Client& client : m_clients)
+        status.nPenSubscribers += client.bPenData ? 1 : 0;
     return status;
 }
 
@@ -146,7 +156,7 @@ void WebSocketService::processTextMessage(QString message)
     if (!pClient)
         return;
     // The row's handler runs straight from here: the lookup returns first.
-    const RequestCall call = Lookup(message);
+    const RequestCall call = Lookup(message, pClient);
     if (!call.pRow)
         return; // refused: no reply
     const QJsonObject response = RequestReply(QLatin1String(call.pRow->pszFunc), call.pfnAnswer(call));
@@ -170,13 +180,37 @@ void WebSocketService::socketDisconnected()
     m_clients.erase(std::remove_if(m_clients.begin(), m_clients.end(),
                                    [pClient](const Client& client) { return client.pSocket == pClient; }),
                     m_clients.end());
+    UpdatePenDataWanted();
     pClient->deleteLater();
 }
 
 void WebSocketService::BroadcastResponseBackToClient(QString text)
 {
+    PushToClients(text, Push::KeyEvent);
+}
+
+void WebSocketService::PushToClients(const QString& text, Push kind)
+{
     for (const Client& client : qAsConst(m_clients)) {
-        if (client.pSocket)
-            client.pSocket->sendTextMessage(text);
+        if (!client.pSocket)
+            continue;
+        if (kind != Push::KeyEvent && !client.bPenData)
+            continue;
+        client.pSocket->sendTextMessage(text);
     }
+}
+
+void WebSocketService::SubscribePenData(const QWebSocket* pSocket, bool bEnable)
+{
+    if (Client* pClient = FindClient(pSocket))
+        pClient->bPenData = bEnable;
+    UpdatePenDataWanted();
+}
+
+void WebSocketService::UpdatePenDataWanted()
+{
+    if (!m_pLive)
+        return;
+    const bool bWanted = std::any_of(m_clients.begin(), m_clients.end(), [](const Client& c) { return c.bPenData; });
+    m_pLive->SetWanted(bWanted);
 }

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+class LiveStream;
 class QTimer;
 class QTcpServer;
 class QWebSocket;
@@ -29,6 +30,15 @@ public:
 
     QJsonObject ProcessRequestedJsonString(QString message);
     void BroadcastResponseBackToClient(QString text);
+
+    // What a push is; it decides who gets it.
+    enum class Push {
+        KeyEvent,     // every connection
+        PenData,      // connections that subscribed to the pen stream
+        DeviceStatus, // likewise
+    };
+    // Every push to clients goes out through here.
+    void PushToClients(const QString& text, Push kind);
     bool isNullJsonObject(const QJsonObject& object) const;
     QJsonObject getNullJsonObject() const;
 
@@ -43,6 +53,7 @@ public:
         bool bStartTimer = false;   // a pad was opened and not closed since
         int nKeyPollMs = 0;         // interval of the running key poll, 0 while stopped
         int nClients = 0;
+        int nPenSubscribers = 0;
     };
     Status status() const;
     // The device-object manager, for operations without a request name;
@@ -68,13 +79,17 @@ private:
         QString strOrigin;          // the handshake's Origin header; empty when none was sent
         QHostAddress peer;          // where the connection comes from
         bool bLoopbackPeer = false; // from this computer
+        bool bPenData = false;      // "SubscribePenData": gets pen and device-status pushes
     };
     Client* FindClient(const QWebSocket* pSocket);
+    // "SubscribePenData" of one connection (null: none, nothing changes).
+    void SubscribePenData(const QWebSocket* pSocket, bool bEnable);
+    void UpdatePenDataWanted();
     bool Listen(quint16 port);
 
     // The row that answers a text request, with its members and the pad it
     // acts on; a call without a row is refused and gets no reply.
-    RequestCall Lookup(const QString& message);
+    RequestCall Lookup(const QString& message, QWebSocket* pFrom = nullptr);
     void StartKeyPoll();
     void StopKeyPoll();
 
@@ -86,4 +101,5 @@ private:
     SignObjManager* m_pSignObjMgr = nullptr;
     QTimer* m_pTimer = nullptr;
     bool m_bStartTimer = false;
+    LiveStream* m_pLive = nullptr; // the open pad's live reports
 };
