@@ -127,6 +127,24 @@ TEST_P(LivePadEvents, KeysAreToldAtTheTouchAndThePlugAsItHappens)
     EXPECT_EQ(0, F().GetDeviceConfirmOrCancelKeyStatus(F().id));
 }
 
+// A host that polls keys (no status callback) does not have the pen or its
+// next key held back while an action nobody listens to waits for the thread.
+TEST_P(LivePadEvents, WithoutAStatusCallbackNoKeyActionWaits)
+{
+    ASSERT_EQ(ARI_SUCCESS, F().SignatureStatusCallback(F().id, nullptr));
+    Inject(0, 0, 0, HWET_CONFIRM_KEY);
+    if (TwoStep())
+        Inject(0, 0, 0, HWET_PEN_UP);
+    Inject(0, 0, 0, HWET_CANCEL_KEY); // straight after: taken, not ignored
+    EXPECT_EQ(0, F().GetDeviceConfirmOrCancelKeyStatus(F().id));
+    if (TwoStep())
+        Inject(0, 0, 0, HWET_PEN_UP);
+    Inject(T().nRawOffsetX + 10, T().nRawOffsetY + 10, 300, HWET_PEN_DOWN);
+    EXPECT_EQ(1, F().GetTotalPacketsNumber(F().id));
+    EXPECT_EQ(CKeyGate::State::None, g_pSignWidget.load()->KeyGate().CurrentState());
+    EXPECT_TRUE(StatusRecorder::Get().Values().empty());
+}
+
 // Every stored point is reported once, stroke ends included; a pen-up with
 // nothing stored reports nothing.
 TEST_P(LivePadEvents, LivePointsAreTheStoredPoints)
