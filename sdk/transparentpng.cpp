@@ -2,35 +2,14 @@
 
 #include <QtEndian>
 
-#include <array>
-#include <cstring>
+#include <vector>
+#include <zlib.h>
 
 namespace {
 
 // Fast and close in size to Qt's default output (measured on signatures:
 // level 6 takes twice the time for a file 20 % smaller).
 const int ZLIB_LEVEL = 3;
-
-std::array<quint32, 256> CrcTable()
-{
-    std::array<quint32, 256> table{};
-    for (quint32 n = 0; n < 256; ++n) {
-        quint32 c = n;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}
-
-quint32 Crc32(const QByteArray& bytes)
-{
-    static const std::array<quint32, 256> table = CrcTable();
-    quint32 c = 0xFFFFFFFFu;
-    for (const char ch : bytes)
-        c = table[(c ^ quint8(ch)) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
 
 void AppendBigEndian(QByteArray& out, quint32 n)
 {
@@ -39,13 +18,22 @@ void AppendBigEndian(QByteArray& out, quint32 n)
     out.append(reinterpret_cast<const char*>(b), 4);
 }
 
-// Length, type, data, CRC of type and data.
-void AppendChunk(QByteArray& out, const char* pszType, const QByteArray& data)
+// A chunk whose data was appended to out after its length and type: the
+// length is filled in and the CRC of type and data appended.
+void CloseChunk(QByteArray& out, int nTypeAt)
 {
-    AppendBigEndian(out, quint32(data.size()));
-    const QByteArray typed = QByteArray(pszType, 4) + data;
-    out.append(typed);
-    AppendBigEndian(out, Crc32(typed));
+    const int nData = out.size() - nTypeAt - 4;
+    qToBigEndian(quint32(nData), reinterpret_cast<uchar*>(out.data()) + nTypeAt - 4);
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(out.constData()) + nTypeAt, uInt(nData + 4));
+    AppendBigEndian(out, quint32(crc));
+}
+
+int OpenChunk(QByteArray& out, const char* pszType)
+{
+    AppendBigEndian(out, 0); // the length, filled in by CloseChunk
+    const int nTypeAt = out.size();
+    out.append(pszType, 4);
+    return nTypeAt;
 }
 
 } // namespace
@@ -57,39 +45,63 @@ QByteArray TransparentPngBytes(const QImage& source)
     const QImage image = source.format() == QImage::Format_ARGB32 ? source
                                                                   : source.convertToFormat(QImage::Format_ARGB32);
     const int w = image.width(), h = image.height();
-    const int nRow = 1 + 4 * w; // filter byte, then RGBA
-    QByteArray raw(nRow * h, Qt::Uninitialized);
-    for (int y = 0; y < h; ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        auto* row = reinterpret_cast<uchar*>(raw.data()) + size_t(y) * nRow;
-        *row++ = 0; // filter: none
-        for (int x = 0; x < w; ++x, row += 4) {
-            const QRgb p = line[x];
-            row[0] = uchar(qRed(p));
-            row[1] = uchar(qGreen(p));
-            row[2] = uchar(qBlue(p));
-            row[3] = p == 0xFFFFFFFFu ? 0 : 0xFF;
-        }
-    }
-    QByteArray zlib = qCompress(raw, ZLIB_LEVEL);
-    if (zlib.size() < 4)
-        return QByteArray();
-    zlib.remove(0, 4); // Qt's length prefix; the rest is the zlib stream
 
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    QByteArray header;
-    AppendBigEndian(header, quint32(w));
-    AppendBigEndian(header, quint32(h));
-    header.append(char(8)).append(char(6)).append(char(0)).append(char(0)).append(char(0)); // 8-bit RGBA
-    AppendChunk(png, "IHDR", header);
+    int at = OpenChunk(png, "IHDR");
+    AppendBigEndian(png, quint32(w));
+    AppendBigEndian(png, quint32(h));
+    png.append(char(8)).append(char(6)).append(char(0)).append(char(0)).append(char(0)); // 8-bit RGBA
+    CloseChunk(png, at);
     if (image.dotsPerMeterX() > 0 && image.dotsPerMeterY() > 0) {
-        QByteArray phys;
-        AppendBigEndian(phys, quint32(image.dotsPerMeterX()));
-        AppendBigEndian(phys, quint32(image.dotsPerMeterY()));
-        phys.append(char(1)); // per metre
-        AppendChunk(png, "pHYs", phys);
+        at = OpenChunk(png, "pHYs");
+        AppendBigEndian(png, quint32(image.dotsPerMeterX()));
+        AppendBigEndian(png, quint32(image.dotsPerMeterY()));
+        png.append(char(1)); // per metre
+        CloseChunk(png, at);
     }
-    AppendChunk(png, "IDAT", zlib);
-    AppendChunk(png, "IEND", QByteArray());
+
+    // One IDAT: the rows, each converted and compressed on its own, so that
+    // nothing the size of the picture is allocated besides the result.
+    z_stream z{};
+    if (deflateInit(&z, ZLIB_LEVEL) != Z_OK)
+        return QByteArray();
+    at = OpenChunk(png, "IDAT");
+    std::vector<uchar> row(size_t(1 + 4 * w));
+    std::vector<uchar> chunk(64 * 1024);
+    bool bOk = true;
+    for (int y = 0; y <= h && bOk; ++y) {
+        const bool bLast = y == h;
+        if (!bLast) {
+            const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+            uchar* p = row.data();
+            *p++ = 0; // filter: none
+            for (int x = 0; x < w; ++x, p += 4) {
+                const QRgb c = line[x];
+                p[0] = uchar(qRed(c));
+                p[1] = uchar(qGreen(c));
+                p[2] = uchar(qBlue(c));
+                p[3] = c == 0xFFFFFFFFu ? 0 : 0xFF; // opaque white becomes transparent
+            }
+        }
+        z.next_in = bLast ? nullptr : row.data();
+        z.avail_in = bLast ? 0 : uInt(row.size());
+        int nResult;
+        do {
+            z.next_out = chunk.data();
+            z.avail_out = uInt(chunk.size());
+            nResult = deflate(&z, bLast ? Z_FINISH : Z_NO_FLUSH);
+            if (nResult == Z_STREAM_ERROR) {
+                bOk = false;
+                break;
+            }
+            png.append(reinterpret_cast<const char*>(chunk.data()), int(chunk.size() - z.avail_out));
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    if (!bOk)
+        return QByteArray();
+    CloseChunk(png, at);
+    at = OpenChunk(png, "IEND");
+    CloseChunk(png, at);
     return png;
 }

@@ -1,17 +1,13 @@
 #include "livestream.h"
 
 #include "compactjson.h"
-#include "requesttable.h"
 #include "vtlog.h"
-
-#include <QJsonDocument>
 
 namespace {
 
 QString Envelope(const char* pszFunc, const QString& strResult)
 {
-    return QString::fromUtf8(
-        QJsonDocument(RequestReply(QLatin1String(pszFunc), strResult)).toJson(QJsonDocument::Compact));
+    return CompactReply(QLatin1String(pszFunc), strResult);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "websocketservice.h"
 
+#include "compactjson.h"
 #include "livestream.h"
 #include "requesttable.h"
 #include "servicelistener.h"
@@ -159,9 +160,7 @@ void WebSocketService::processTextMessage(QString message)
     const RequestCall call = Lookup(message, pClient);
     if (!call.pRow)
         return; // refused: no reply
-    const QJsonObject response = RequestReply(QLatin1String(call.pRow->pszFunc), call.pfnAnswer(call));
-    const QByteArray bytes = QJsonDocument(response).toJson(QJsonDocument::Compact);
-    pClient->sendTextMessage(QString::fromUtf8(bytes.constData()));
+    pClient->sendTextMessage(CompactReply(QLatin1String(call.pRow->pszFunc), call.pfnAnswer(call)));
 }
 
 void WebSocketService::processBinaryMessage(QByteArray message)
