@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <pthread.h>
 
 PadWatch g_padWatch;
 
@@ -48,6 +49,7 @@ void PadWatch::Start(FamilyOps* pFamily)
                    nResult);
     }
     m_thread = std::thread([this] { Run(); });
+    pthread_setname_np(m_thread.native_handle(), "vtdrv-padwatch");
 }
 
 void PadWatch::Stop()

@@ -111,6 +111,7 @@ int UsbWorker::Start(const char* label, std::function<void(WorkerRun&)> body, co
         VT_LOG(label, failText, nResult);
         return VTSPDART_THREAD_CREATE_FAILED;
     }
+    pthread_setname_np(thread, "vtdrv-worker");  // as tools show it; else it has its creator's name
     pthread_detach(thread);
     m_run = std::move(run);
     return VTSPDART_SUCCESS;

@@ -154,7 +154,8 @@ function programPath(dir, realName) {
 /**
  * Starts vtinkhost under vtinkpad.
  * opts: {models, wsPort, realName, program (argv instead of vtinkhost), waitForService,
- * wrap (command that runs vtinkpad, e.g. unshare), serveDir (served instead of web/)}
+ * wrap (command that runs vtinkpad, e.g. unshare), serveDir (served instead of web/),
+ * padArgs (more vtinkpad options)}
  */
 export async function startStack(opts = {}) {
   const models = opts.models || ['q210'];
@@ -173,7 +174,7 @@ export async function startStack(opts = {}) {
   delete env.UMOCKDEV_DIR;
   const portFile = path.join(dir, 'control-port');
   const args = ['--port-file', portFile, '--serve', opts.serveDir || WEB_DIR, '--interval', '2',
-    ...models.flatMap((m) => ['--model', m]), '--', ...program];
+    ...(opts.padArgs || []), ...models.flatMap((m) => ['--model', m]), '--', ...program];
   const wrap = opts.wrap || [];
   const cmd = [...wrap, path.join(BIN_DIR, 'vtinkpad'), ...args];
   const proc = spawn(cmd[0], cmd.slice(1), { env, stdio: ['ignore', 'pipe', 'pipe'] });
