@@ -8,6 +8,7 @@
 #include "vtinkmodels.h"
 
 struct VtLogWriter;
+struct libusb_device;
 
 // Process-wide state of the frame; the families' worker threads call these.
 extern HWSignDataCallback g_pfnHWSignDataCallback;
@@ -71,6 +72,9 @@ public:
     {
         return VTSPDART_NOT_AVAILABLE;
     }
+    // Whether a pad this family could connect to is among the n devices of
+    // a libusb device list (the pad watcher's look at the bus).
+    virtual bool PadAttached(libusb_device* const* /*ppDevices*/, long /*n*/) const { return false; }
 
 protected:
     ~FamilyOps() = default;

@@ -367,6 +367,13 @@ int Q230GFamily::Connect()
     return InitialFPDevice();
 }
 
+bool Q230GFamily::PadAttached(libusb_device* const* ppDevices, long n) const
+{
+    // Both of its USB devices, as the connect needs them.
+    return VtUsbDeviceListed(ppDevices, n, PAD_USB_VENDOR_ID, SIGN_PAD_PRODUCT_ID) &&
+           VtUsbDeviceListed(ppDevices, n, PAD_USB_VENDOR_ID, FP_READER_PRODUCT_ID);
+}
+
 int Q230GFamily::Shutdown()
 {
     const char* label = "ShutdownUSBDevice_Q230G()";

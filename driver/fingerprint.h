@@ -45,6 +45,7 @@ public:
     int Connect() override;
     int Shutdown() override;
     int ShowFPImage(unsigned char* pucImage, int nSize, int nWidth, int nHeight, bool* pbAbort) override;
+    bool PadAttached(libusb_device* const* ppDevices, long n) const override;
 
     // Read access for tests and diagnostics.
     int SentFPImageStatus();         // answer to the last screen-image block (0 none yet)

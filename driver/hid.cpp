@@ -240,6 +240,13 @@ int HidPadFamily::Connect()
     return VTSPDART_SUCCESS;
 }
 
+bool HidPadFamily::PadAttached(libusb_device* const* ppDevices, long n) const
+{
+    // As the connect: our pen device, and no Q230G (whose pen device has our id).
+    return VtUsbDeviceListed(ppDevices, n, PAD_USB_VENDOR_ID, SIGN_PAD_PRODUCT_ID) &&
+           !VtUsbDeviceListed(ppDevices, n, PAD_USB_VENDOR_ID, FP_READER_PRODUCT_ID);
+}
+
 int HidPadFamily::Shutdown()
 {
     const char* label = "ShutdownUSBDevice_Q210_220()";

@@ -68,6 +68,7 @@ public:
     HidPadFamily();
     int Connect() override;
     int Shutdown() override;
+    bool PadAttached(libusb_device* const* ppDevices, long n) const override;
 };
 
 extern HidPadFamily g_familyQ210_220;

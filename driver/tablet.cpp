@@ -86,6 +86,58 @@ int TabletFamily::Connect()
     return VTSPDART_SUCCESS;
 }
 
+namespace {
+
+// A tablet's vendor interface: three interfaces, the third with one IN and
+// one OUT endpoint. Fills pdc (ids, address, endpoints) when it is one.
+bool TabletLayout(libusb_device* dev, TabletDeviceContext* pdc)
+{
+    libusb_device_descriptor desc;
+    if (libusb_get_device_descriptor(dev, &desc) != 0 || desc.idVendor != TABLET_USB_VENDOR_ID)
+        return false;
+    libusb_config_descriptor* cfg = nullptr;
+    if (libusb_get_config_descriptor(dev, 0, &cfg) != 0 || !cfg)
+        return false;
+    bool bFound = false;
+    if (cfg->bNumInterfaces == 3 && cfg->interface[2].num_altsetting > 0 &&
+        cfg->interface[2].altsetting[0].bNumEndpoints == 2) {
+        TabletDeviceContext dc{};
+        const libusb_interface_descriptor& alt = cfg->interface[2].altsetting[0];
+        for (int e = 0; e < 2; ++e) {
+            const libusb_endpoint_descriptor& ep = alt.endpoint[e];
+            if (ep.bEndpointAddress & 0x80) {
+                dc.EPInAddr = ep.bEndpointAddress;
+                dc.InputLength = ep.wMaxPacketSize;
+            } else {
+                dc.EPOutAddr = ep.bEndpointAddress;
+                dc.OutputLength = ep.wMaxPacketSize;
+            }
+        }
+        // Two endpoints of one direction cannot carry commands and
+        // reports both; such a device is not one of ours.
+        if (dc.EPInAddr && dc.EPOutAddr && dc.InputLength > 0) {
+            dc.VID = desc.idVendor;
+            dc.PID = desc.idProduct;
+            dc.BusAddr = (uint16_t)(libusb_get_bus_number(dev) << 8 | libusb_get_device_address(dev));
+            *pdc = dc;
+            bFound = true;
+        }
+    }
+    libusb_free_config_descriptor(cfg);
+    return bFound;
+}
+
+}  // namespace
+
+bool TabletFamily::PadAttached(libusb_device* const* ppDevices, long n) const
+{
+    TabletDeviceContext dc{};
+    for (long i = 0; i < n; ++i)
+        if (TabletLayout(ppDevices[i], &dc))
+            return true;
+    return false;
+}
+
 bool TabletFamily::Search(TabletDeviceContext* pdc)
 {
     const Label L = label("SearchTablet");
@@ -99,39 +151,13 @@ bool TabletFamily::Search(TabletDeviceContext* pdc)
     }
     bool bFound = false;
     for (ssize_t i = 0; i < cnt && !bFound; ++i) {
-        libusb_device_descriptor desc;
-        if (libusb_get_device_descriptor(devs[i], &desc) != 0 || desc.idVendor != TABLET_USB_VENDOR_ID)
+        TabletDeviceContext dc{};
+        if (!TabletLayout(devs[i], &dc))
             continue;
-        libusb_config_descriptor* cfg = nullptr;
-        if (libusb_get_config_descriptor(devs[i], 0, &cfg) != 0 || !cfg)
-            continue;
-        if (cfg->bNumInterfaces == 3 && cfg->interface[2].num_altsetting > 0 &&
-            cfg->interface[2].altsetting[0].bNumEndpoints == 2) {
-            TabletDeviceContext dc{};
-            const libusb_interface_descriptor& alt = cfg->interface[2].altsetting[0];
-            for (int e = 0; e < 2; ++e) {
-                const libusb_endpoint_descriptor& ep = alt.endpoint[e];
-                if (ep.bEndpointAddress & 0x80) {
-                    dc.EPInAddr = ep.bEndpointAddress;
-                    dc.InputLength = ep.wMaxPacketSize;
-                } else {
-                    dc.EPOutAddr = ep.bEndpointAddress;
-                    dc.OutputLength = ep.wMaxPacketSize;
-                }
-            }
-            // Two endpoints of one direction cannot carry commands and
-            // reports both; such a device is not one of ours.
-            if (dc.EPInAddr && dc.EPOutAddr && dc.InputLength > 0) {
-                dc.VID = desc.idVendor;
-                dc.PID = desc.idProduct;
-                dc.BusAddr = (uint16_t)(libusb_get_bus_number(devs[i]) << 8 | libusb_get_device_address(devs[i]));
-                *pdc = dc;
-                bFound = true;
-                VT_LOG(L, "<%ld>-pdc->EPInAddr=%x, InputLength=%d, EPOutAddr=%x, OutputLength=%d, VID=%x, PID=%x",
-                       dc.EPInAddr, dc.InputLength, dc.EPOutAddr, dc.OutputLength, dc.VID, dc.PID);
-            }
-        }
-        libusb_free_config_descriptor(cfg);
+        *pdc = dc;
+        bFound = true;
+        VT_LOG(L, "<%ld>-pdc->EPInAddr=%x, InputLength=%d, EPOutAddr=%x, OutputLength=%d, VID=%x, PID=%x",
+               dc.EPInAddr, dc.InputLength, dc.EPOutAddr, dc.OutputLength, dc.VID, dc.PID);
     }
     libusb_free_device_list(devs, 1);
     VT_LOG(L, "<%ld>-Leave with result=%d", (int)bFound);

@@ -104,6 +104,7 @@ public:
     int Shutdown() override;
     int Command(VtPadCommand cmd, bool bOn) override;  // clear only
     int GetText(VtPadText text, char* pText, int nMaxCount) override;  // pad id and parts version
+    bool PadAttached(libusb_device* const* ppDevices, long n) const override;
 
     // Read access for tests and diagnostics.
     const TabletTraits& Traits() const { return m_traits; }

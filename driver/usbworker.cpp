@@ -1,11 +1,23 @@
 #include "usbworker.h"
 
+#include "padwatch.h"
 #include "vtinkdrv.h"
 
 #include <pthread.h>
 #include <unistd.h>
 
 static std::atomic<int> s_nUsbInits{0};
+
+bool VtUsbDeviceListed(libusb_device* const* ppDevices, long n, uint16_t vendorId, uint16_t productId)
+{
+    for (long i = 0; i < n; ++i) {
+        libusb_device_descriptor desc;
+        if (libusb_get_device_descriptor(ppDevices[i], &desc) == 0 && desc.idVendor == vendorId &&
+            desc.idProduct == productId)
+            return true;
+    }
+    return false;
+}
 
 int VtUsbInit(const char* label)
 {
@@ -35,8 +47,8 @@ int WorkerRun::Read(uint8_t endpoint, uint8_t* pBuffer, int nLength, unsigned nT
     int nResult = libusb_interrupt_transfer(m_h, endpoint, pBuffer, nLength, pnRead, nTimeoutMs);
     // The shutdown's release ends a pending read with the same error: only
     // a worker that was not asked to stop has lost its pad.
-    if (nResult == LIBUSB_ERROR_NO_DEVICE && !m_bAbort)
-        m_bPadGone = true;
+    if (nResult == LIBUSB_ERROR_NO_DEVICE && !m_bAbort && !m_bPadGone.exchange(true))
+        g_padWatch.Gone();
     return nResult;
 }
 
@@ -99,6 +111,7 @@ int UsbWorker::Start(const char* label, std::function<void(WorkerRun&)> body, co
         VT_LOG(label, failText, nResult);
         return VTSPDART_THREAD_CREATE_FAILED;
     }
+    pthread_setname_np(thread, "vtdrv-worker");  // as tools show it; else it has its creator's name
     pthread_detach(thread);
     m_run = std::move(run);
     return VTSPDART_SUCCESS;

@@ -20,6 +20,8 @@
 // VTSPDART_USB_INIT_FAILED.
 int VtUsbInit(const char* label);
 void VtUsbExit();  // libusb_exit(NULL) only when an init is outstanding
+// Whether a device with these ids is among the n devices of a device list.
+bool VtUsbDeviceListed(libusb_device* const* ppDevices, long n, uint16_t vendorId, uint16_t productId);
 
 // What one started worker thread reads with and is stopped by. A worker
 // that outlives its stop keeps its run (and the handle in it) to itself: the
@@ -34,7 +36,8 @@ public:
     bool PadGone() const { return m_bPadGone; }
 
     // Every read of a worker: one interrupt transfer from endpoint, libusb's
-    // result. The one place where a worker learns that its pad was unplugged.
+    // result. The one place where a worker learns that its pad was unplugged,
+    // which it tells the pad watcher.
     int Read(uint8_t endpoint, uint8_t* pBuffer, int nLength, unsigned nTimeoutMs, int* pnRead);
 
 private:

@@ -2,6 +2,7 @@
 // protocol family of the active device, and the process-wide state.
 #include "fingerprint.h"
 #include "hid.h"
+#include "padwatch.h"
 #include "tablet.h"
 #include "vtlog.h"
 
@@ -105,6 +106,7 @@ VTINKDRV_API int VTSPDAPI_Initial(int nDeviceID, HWSignDataCallback pfnHWSignDat
     if (nResult == VTSPDART_SUCCESS) {
         __atomic_store_n(&g_pfnFPDataCallback, pfnFPDataCallback, __ATOMIC_RELEASE);
         __atomic_store_n(&g_pfnHWSignDataCallback, pfnHWSignDataCallback, __ATOMIC_RELEASE);
+        g_padWatch.Start(model->family);
     }
     return LeaveWith(label, nResult);
 }
@@ -116,6 +118,7 @@ VTINKDRV_API int VTSPDAPI_UnInitial(void)
     FamilyOps* family = ActiveFamily();
     if (!family)
         return LeaveWith(label, VTSPDART_NOT_AVAILABLE);
+    g_padWatch.Stop();  // while libusb is still up
     int nResult = family->Shutdown();
     g_nCurrentActiveDeviceID = 0;
     return LeaveWith(label, nResult);

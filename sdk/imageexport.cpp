@@ -209,7 +209,7 @@ char* CImageExport::EncodeBase64SignImage(int nImageTypeID)
 char* CImageExport::EncodeSnapshot(int nImageTypeID, bool bTransparent)
 {
     QRect rcBoundBox;
-    char* p = EncodeImageAsBase64(m_Canvas.TakeSnapshot(rcBoundBox), nImageTypeID, bTransparent);
+    char* p = EncodeSignatureAsBase64(m_Canvas.TakeSnapshot(rcBoundBox), nImageTypeID, bTransparent);
     VT_LOG(Label("EncodeBase64SignImage").c_str(), "<%ld>-leave with pEncodeBase64Image=%lx !", (unsigned long)p);
     return p;
 }

@@ -94,7 +94,7 @@ bool CKeyGate::KeyTouched(bool bConfirm)
         m_nKeyStatus.exchange(m_nKey);
         if (!bConfirm)
             m_bPenDownOnCancelButton.exchange(true);
-        bWake = m_eState == State::Pending;
+        bWake = m_eState == State::Pending && !RunSilentActionLocked();
     }
     if (bWake)
         m_KeyActionCond.notify_all();
@@ -115,6 +115,8 @@ void CKeyGate::PenLifted()
             VT_LOG_THREAD(Label("RxSignPadRawData").c_str(), "<%ld>-Pen_Up_On_Enter_Button !");
         else
             VT_LOG_THREAD(Label("RxSignPadRawData").c_str(), "<%ld>-Pen_Up_On_Cancel_Button !!!");
+        if (RunSilentActionLocked())
+            return;
     }
     m_KeyActionCond.notify_all();
 }
@@ -136,6 +138,16 @@ void CKeyGate::CheckIfWeCanDoConfirmOrCancelKeyAction()
 {
     std::lock_guard<std::mutex> lock(m_KeyActionMutex);
     RunPendingActionLocked();
+}
+
+bool CKeyGate::RunSilentActionLocked()
+{
+    // Without a status callback the action does nothing: it is done at once,
+    // so that the pen and the next key are not held back for the thread.
+    if (m_pfnSignatureStatusCallback.load())
+        return false;
+    RunPendingActionLocked();
+    return true;
 }
 
 void CKeyGate::RunPendingActionLocked()

@@ -92,6 +92,8 @@ private:
     // With m_KeyActionMutex held.
     bool Apply(Event eEvent);
     void RunPendingActionLocked();
+    // A pending action without a status callback is run here and now; true then.
+    bool RunSilentActionLocked();
     void DoClickConfirmKeyAction();
     void DoClickCancelKeyAction();
     std::string Label(const char* pszOp) const { return m_strLabel + pszOp + "()"; }

@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 class CFingerprintLayer;
@@ -56,6 +57,7 @@ public:
     int SetDevicePenColor(int r, int g, int b);
     int SetSignatureStatusCallback(SignatureStatusCallback fn);
     bool SetRealTimeSignDataCallback(RealTimeSignatureDataCallback fn);
+    int SetPadEventCallback(PadEventCallback fn, void* pContext);
     int ClearDeviceContent();
     int GetDeviceConfirmOrCancelKeyStatus() { return m_KeyGate.GetDeviceConfirmOrCancelKeyStatus(); }
     int GetDeviceInfo(int nIndex, void* pOutput);
@@ -114,6 +116,10 @@ private:
     // its stroke, given by its raw values): the live report to the host.
     void PointStored(int nX, int nY, int nP, bool bStrokeEnd);
     void CheckIfNeedToSendRealTimeSignData(int nX, int nY, int nP, unsigned short nPenFlag);
+    // Tells the host's pad event callback, when one is set (any thread).
+    void PadEvent(int nEvent);
+    // The driver lost the pad or has it back (driver threads).
+    void PadPresence(bool bBack);
     const DriverEntryPoints& Api() const { return m_Driver.Api(); }
     // An entry point the model may lack: ARI_FAILED when it is not resolved.
     template <class Fn, class... Args> static int CallDriver(Fn pfn, Args... args)
@@ -128,6 +134,10 @@ private:
     std::atomic<bool> m_bDeviceConnected{false};
     bool m_bPenDown = false; // reader thread only
     std::atomic<RealTimeSignatureDataCallback> m_pfnRealTimeSignDataCallback{nullptr};
+    std::atomic<bool> m_bPadGone{false}; // the driver lost the pad; a new InitialDevice is needed
+    std::mutex m_PadEventMutex;          // the callback and its context, set together
+    PadEventCallback m_pfnPadEventCallback = nullptr;
+    void* m_pPadEventContext = nullptr;
     CSignCanvas m_Canvas;
     CInkStore m_Ink;
     CSignPadDriver m_Driver;

@@ -1,4 +1,5 @@
 #include "sdkhelpers.h"
+#include "transparentpng.h"
 #include "vtinksdk.h"
 
 #include <QBuffer>
@@ -84,6 +85,13 @@ char* NewBase64Text(const QByteArray& bytes)
 char* EncodeImageAsBase64(const QImage& image, int nImageTypeID, bool bTransparent)
 {
     return NewBase64Text(ImageBytes(image, nImageTypeID, bTransparent));
+}
+
+char* EncodeSignatureAsBase64(const QImage& image, int nImageTypeID, bool bTransparent)
+{
+    if (bTransparent && nImageTypeID == EBITI_PNG && !image.isNull())
+        return NewBase64Text(TransparentPngBytes(image)); // white made transparent on the way
+    return EncodeImageAsBase64(image, nImageTypeID, bTransparent);
 }
 
 QRect InkBoundingBox(const QImage& image, int nMarginX, int nMarginY, QRect* pRaw)

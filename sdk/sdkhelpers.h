@@ -31,6 +31,9 @@ QByteArray ImageBytes(QImage image, int nImageTypeID, bool bTransparent);
 char* NewBase64Text(const QByteArray& bytes);
 // ImageBytes as a NewBase64Text; an empty text when nothing was written.
 char* EncodeImageAsBase64(const QImage& image, int nImageTypeID, bool bTransparent = true);
+// The same for a signature picture: a transparent PNG is written by
+// TransparentPngBytes (same pixels, a fraction of the time).
+char* EncodeSignatureAsBase64(const QImage& image, int nImageTypeID, bool bTransparent);
 
 // Extent of the non-white pixels (white whatever its alpha), widened by the
 // margins and clamped to the image. With no such pixel the rectangle is

@@ -201,8 +201,10 @@ QImage CSignCanvas::TakeSnapshot(QRect& rcBoundBox)
 {
     std::lock_guard<std::mutex> lock(m_CanvasMutex);
     rcBoundBox = QRect();
+    // The whole picture is shared, not copied: a stroke drawn later copies
+    // it for itself (the image detaches), and this one stays as it is now.
     if (!m_bClipImage)
-        return m_SignCanvas.copy();
+        return m_SignCanvas;
     CheckSignImageBoundingBoxLocked(rcBoundBox);
     // No ink pixel: left ends beyond right and the crop is empty.
     if (rcBoundBox.width() <= 0 || rcBoundBox.height() <= 0)

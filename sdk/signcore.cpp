@@ -100,6 +100,45 @@ bool CSignCore::SetRealTimeSignDataCallback(RealTimeSignatureDataCallback fn)
     return true;
 }
 
+int CSignCore::SetPadEventCallback(PadEventCallback fn, void* pContext)
+{
+    std::lock_guard<std::mutex> lock(m_PadEventMutex);
+    m_pfnPadEventCallback = fn;
+    m_pPadEventContext = pContext;
+    return ARI_SUCCESS;
+}
+
+void CSignCore::PadEvent(int nEvent)
+{
+    PadEventCallback fn;
+    void* pContext;
+    {
+        std::lock_guard<std::mutex> lock(m_PadEventMutex);
+        fn = m_pfnPadEventCallback;
+        pContext = m_pPadEventContext;
+    }
+    if (fn)
+        fn(nEvent, pContext);
+}
+
+void CSignCore::PadPresence(bool bBack)
+{
+    PadEventCallback fn;
+    void* pContext;
+    {
+        // Only for hosts that asked: for the others nothing changes. The
+        // session stays as it is: a pad back is opened by a new InitialDevice.
+        std::lock_guard<std::mutex> lock(m_PadEventMutex);
+        fn = m_pfnPadEventCallback;
+        pContext = m_pPadEventContext;
+        if (!fn)
+            return;
+        if (!bBack)
+            m_bPadGone = true;
+    }
+    fn(bBack ? PADEV_PLUGGED : PADEV_UNPLUGGED, pContext);
+}
+
 int CSignCore::ClearDeviceContent()
 {
     int nResult = ARI_FAILED;
@@ -125,7 +164,7 @@ int CSignCore::GetDeviceInfo(int nIndex, void* pOutput)
     auto* pn = static_cast<int32_t*>(pOutput);
     switch (nIndex) {
     case DIID_GET_STATUS:
-        *static_cast<unsigned char*>(pOutput) = m_bDeviceConnected ? 1 : 0;
+        *static_cast<unsigned char*>(pOutput) = m_bDeviceConnected && !m_bPadGone ? 1 : 0;
         break;
     case DIID_GET_X_RANGE:
         pn[0] = 0;
@@ -158,7 +197,13 @@ int CSignCore::GetDeviceInfo(int nIndex, void* pOutput)
 
 void CSignCore::RxSignPadRawData(int nX, int nY, int nP, int nPenStatus)
 {
-    if (!m_bDeviceConnected || nPenStatus < HWET_PEN_DOWN || nPenStatus > HWET_CONFIRM_KEY)
+    if (!m_bDeviceConnected)
+        return;
+    if (nPenStatus == HWET_PAD_GONE || nPenStatus == HWET_PAD_BACK) {
+        PadPresence(nPenStatus == HWET_PAD_BACK);
+        return;
+    }
+    if (nPenStatus < HWET_PEN_DOWN || nPenStatus > HWET_CONFIRM_KEY)
         return;
     double dblX = 0, dblY = 0, dblPressure = 0;
     _POINTDATA end{};
@@ -169,8 +214,8 @@ void CSignCore::RxSignPadRawData(int nX, int nY, int nP, int nPenStatus)
         m_bPenDown = true;
         m_Canvas.ConvertSignRawDataToSignWndData(nX, nY, nP, dblX, dblY, dblPressure);
         m_Canvas.StartStroke(dblX, dblY); // nothing drawn yet
-        m_Ink.Append(nX, nY, nP, false);
-        PointStored(nX, nY, nP, false);
+        if (m_Ink.Append(nX, nY, nP, false))
+            PointStored(nX, nY, nP, false);
         break;
     case HWET_PEN_MOVE:
         if (!m_bPenDown)
@@ -181,8 +226,8 @@ void CSignCore::RxSignPadRawData(int nX, int nY, int nP, int nPenStatus)
         }
         m_Canvas.ConvertSignRawDataToSignWndData(nX, nY, nP, dblX, dblY, dblPressure);
         m_Canvas.StartSignOnCanvas(dblX, dblY, dblPressure);
-        m_Ink.Append(nX, nY, nP, false);
-        PointStored(nX, nY, nP, false);
+        if (m_Ink.Append(nX, nY, nP, false)) // only what was stored is reported
+            PointStored(nX, nY, nP, false);
         break;
     case HWET_PEN_UP:
         if (!m_bPenDown) {
@@ -195,8 +240,10 @@ void CSignCore::RxSignPadRawData(int nX, int nY, int nP, int nPenStatus)
             PointStored(end.nX, end.nY, end.nPressure, true);
         break;
     default:
-        if (m_KeyGate.KeyTouched(nPenStatus == HWET_CONFIRM_KEY))
+        if (m_KeyGate.KeyTouched(nPenStatus == HWET_CONFIRM_KEY)) {
             m_bPenDown = false; // a stroke in progress ends without a stroke-end record
+            PadEvent(PADEV_KEY_STATUS); // the host may read the key now, before the lift
+        }
         break;
     }
 }

@@ -300,6 +300,8 @@ template <int ID> struct SdkFrame {
     VT_INT_FN(P, ID, SetPenWidth, (int nDeviceType, int nPenWidth), SetDevicePenWidth(nPenWidth))                \
     VT_INT_FN(P, ID, SignatureStatusCallback, (int nDeviceType, SignatureStatusCallback pStatus),                \
               SetSignatureStatusCallback(pStatus))                                                               \
+    VT_INT_FN(P, ID, PadEventCallback, (int nDeviceType, PadEventCallback pfnPadEvent, void* pContext),          \
+              SetPadEventCallback(pfnPadEvent, pContext))                                                        \
     VT_INT_FN(P, ID, GetTotalPacketsNumber, (int nDeviceType), GetTotalInkPointsNumber(), true, nullptr,          \
               ARI_NO_DATA)                                                                                       \
     VT_INT_FN(P, ID, getPackets, (int nDeviceType, _PACKETS* pPackets), GetPACKETS(*pPackets), pPackets != nullptr) \

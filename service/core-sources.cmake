@@ -9,4 +9,6 @@ set(VT_SERVICE_CORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjmodels.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjreport.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjsave.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/signobjlive.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/livestream.cpp
 )

@@ -2,6 +2,7 @@
 // refuses a text request, and the key-event poll.
 #include "requesttable.h"
 
+#include "livestream.h"
 #include "signobjinterface.h"
 #include "signobjmanager.h"
 #include "vtlog.h"
@@ -68,6 +69,8 @@ QString SetDisplayedFPImageAt(const RequestCall& c)
     return Flag(true);
 }
 QString GetFingerPrintImage(const RequestCall& c) { return c.pPad->GetFingerPrintImage(c.Int(0) == 1); }
+// Per connection, with or without a pad; the stream carries the open pad's points.
+QString SubscribePenData(const RequestCall& c) { c.SubscribePenData(c.Int(0) == 1); return Flag(true); }
 
 // One row per function, in the order names are compared. Setters answer
 // "1" whether or not a pad is open; a null reply without a pad means the
@@ -98,6 +101,7 @@ const RequestRow ROWS[] = {
     {"GetInks",                {},                                                                 "",       GetInks},
     {"SetDisplayedFPImageAt",  {"canvaswidth", "canvasheight", "left", "top", "width", "height"},  "1",      SetDisplayedFPImageAt},
     {"GetFingerPrintImage",    {"fpimageonly"},                                                    "",       GetFingerPrintImage},
+    {"SubscribePenData",       {"enable"},                                                         nullptr,  SubscribePenData}, // "1" on, else off
 };
 
 QString ReplyWithoutPad(const RequestCall& c)
@@ -143,8 +147,9 @@ QString RequestCall::Text(int i) const
 
 void RequestCall::StartKeyPoll() const { pService->StartKeyPoll(); }
 void RequestCall::StopKeyPoll() const { pService->StopKeyPoll(); }
+void RequestCall::SubscribePenData(bool bEnable) const { pService->SubscribePenData(pFrom, bEnable); }
 
-RequestCall WebSocketService::Lookup(const QString& message)
+RequestCall WebSocketService::Lookup(const QString& message, QWebSocket* pFrom)
 {
     static const char* const LABEL = "WebSocketService::ProcessRequestedJsonString()";
     RequestCall call;
@@ -170,6 +175,7 @@ RequestCall WebSocketService::Lookup(const QString& message)
     }
     call.pRow = pRow;
     call.pService = this;
+    call.pFrom = pFrom;
     call.pManager = m_pSignObjMgr;
     call.pPad = m_pSignObjMgr->CurrentSignObj();
     call.pfnAnswer = call.pPad || !pRow->pszReplyWithoutPad ? pRow->handler : ReplyWithoutPad;
@@ -190,12 +196,17 @@ void WebSocketService::StartKeyPoll()
         return;
     m_bStartTimer = true;
     m_pTimer->start(KEY_POLL_INTERVAL_MS);
+    // Keys wake the poll as they happen; the timer stays as the fallback.
+    if (m_pLive)
+        m_pLive->Attach(m_pSignObjMgr->CurrentSignObj());
 }
 
 void WebSocketService::StopKeyPoll()
 {
     if (!m_pTimer)
         return;
+    if (m_pLive)
+        m_pLive->Detach();
     m_pTimer->stop();
     m_bStartTimer = false;
 }

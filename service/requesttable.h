@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QString>
 
+class QWebSocket;
 class SignObjInterface;
 class SignObjManager;
 class WebSocketService;
@@ -29,14 +30,17 @@ struct RequestCall {
     WebSocketService* pService = nullptr;
     SignObjManager* pManager = nullptr;
     SignObjInterface* pPad = nullptr; // the held adapter; null when none
+    QWebSocket* pFrom = nullptr;      // the connection that asked; null when not over one
 
     // The row's i-th member: a number sent as a string of decimal digits
     // (anything else counts as 0), or a text ("" unless a string).
     int Int(int i) const;
     QString Text(int i) const;
 
+    // The pad was opened: key poll and live reports start; and the reverse.
     void StartKeyPoll() const;
     void StopKeyPoll() const;
+    void SubscribePenData(bool bEnable) const;
 };
 
 // The row named by a request's "Func", or null.

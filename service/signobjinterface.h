@@ -2,6 +2,34 @@
 
 #include <QString>
 
+// What the open pad reports as it happens, delivered on the SDK's threads
+// (the driver's reader and watcher), except InkCleared. Implementations
+// return quickly and never call back into the adapter.
+class PadReports
+{
+public:
+    struct Point {
+        int nX, nY, nPressure;  // as "GetPointer" gives them afterwards
+        bool bStrokeEnd;
+        int nCanvasX, nCanvasY; // the canvas pixel the SDK drew it at
+        qint64 nMsSinceOpen;    // when it was stored
+    };
+    // Only while this is true are points read and handed over.
+    virtual bool WantsPoints() const = 0;
+    // One stored point, in the order of the ink store (reader thread).
+    virtual void PointStored(const Point& point) = 0;
+    // A key was touched: the key status has it now (reader thread).
+    virtual void KeyTouched() = 0;
+    // The open pad went away (bAttached false) or a pad of its model is back.
+    virtual void PadAttached(bool bAttached) = 0;
+    // The ink was cleared; points handed over before belong to the old ink
+    // (the service's thread, from Clear, before any point of the new ink).
+    virtual void InkCleared() = 0;
+
+protected:
+    ~PadReports() = default;
+};
+
 // What the request layer can ask of a pad model. Every operation has a
 // default body, so an adapter overrides only what its model supports. The
 // defaults are also the manager's answers while it holds no adapter: no
@@ -44,4 +72,8 @@ public:
     virtual QString WPSSignConfirmed(bool bEnableDateTime, QString strName) { Q_UNUSED(bEnableDateTime); Q_UNUSED(strName); return QString(); }
     virtual QString WPSGetInks() { return QString(); }
     virtual QString GetSVGImageBase64Data() { return QString(); }
+    // Live reports of the open pad go to pReports from now on; null ends
+    // them (no call reaches the old one after it returns). False when the
+    // pad cannot report live.
+    virtual bool SetPadReports(PadReports* pReports) { Q_UNUSED(pReports); return false; }
 };

@@ -221,6 +221,11 @@ bool SignObjAdapter::InitialDevice(int nID, int nWidth, int nHeight)
     if (!Available(EP_InitialDevice))
         return false;
     const bool bResult = Pfn<sdkfn::InitialDevice>(EP_InitialDevice)(nID, nullptr, 0, 0, nWidth, nHeight);
+    if (bResult) {
+        m_nCanvasWidth = nWidth;
+        m_nCanvasHeight = nHeight;
+        m_openedAt.start();
+    }
     ADAPTER_LOG("InitialDevice", "<%ld>-after call %s(), bResult=%d", PfnName(EP_InitialDevice).c_str(), (int)bResult);
     return bResult;
 }
@@ -240,7 +245,12 @@ void SignObjAdapter::Clear()
     ADAPTER_LOG("Clear", "<%ld>-Enter");
     if (!Available(EP_Clear))
         return;
+    // No point is read live while the ink is cleared: one read before belongs
+    // to the old ink, one read after to the new.
+    std::lock_guard<std::mutex> lock(m_LiveMutex);
     const int nResult = Pfn<sdkfn::Clear>(EP_Clear)(m_traits.nDeviceType);
+    if (m_pReports)
+        m_pReports->InkCleared();
     ADAPTER_LOG("Clear", "<%ld>-after call %s(), nResult=%d", PfnName(EP_Clear).c_str(), nResult);
 }
 

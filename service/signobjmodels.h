@@ -3,6 +3,9 @@
 #include "signobjinterface.h"
 #include "vtinkmodels.h"
 
+#include <QElapsedTimer>
+
+#include <mutex>
 #include <string>
 
 class QLibrary;
@@ -107,6 +110,11 @@ public:
     QString WPSSignConfirmed(bool bEnableDateTime, QString strName) override;
     QString WPSGetInks() override;
     QString GetSVGImageBase64Data() override;
+    bool SetPadReports(PadReports* pReports) override; // signobjlive.cpp
+
+    // The SDK's live callbacks land here (its threads).
+    void LivePoint(unsigned long ulPosition, long lPressureAndFlag);
+    void LivePadEvent(int nEvent);
 
     // A read-only view for tests: which model, and what got bound.
     const ModelTraits& Traits() const { return m_traits; }
@@ -142,6 +150,18 @@ private:
     const ModelTraits& m_traits;
     QLibrary* m_pSignPadSDK = nullptr;
     void* m_pfn[EP_COUNT] = {};
+
+    // Live reports (signobjlive.cpp). The two callback registrations are
+    // resolved when reports start; the lock keeps a point read on the
+    // reader thread apart from a Clear of the ink.
+    void* m_pfnRealTimeSignatureDataCallback = nullptr;
+    void* m_pfnPadEventCallback = nullptr;
+    std::mutex m_LiveMutex;
+    PadReports* m_pReports = nullptr; // under m_LiveMutex
+    int m_nCanvasWidth = 0, m_nCanvasHeight = 0;
+    int m_nRawSpanX = 0, m_nRawSpanY = 0; // 0 until reports start
+    int m_nLastCanvasX = 0, m_nLastCanvasY = 0; // where the last pen point was drawn
+    QElapsedTimer m_openedAt;             // started when the pad opened
     QString m_strDecodeFilePath;
     QString m_strLastImageBase64Content;
     QString m_strLastFPImageBase64Content; // fingerprint model only

@@ -5,9 +5,6 @@
 #include "signobjsdk.h"
 #include "vtlog.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLibrary>
 
 #include <cstring>
@@ -15,11 +12,6 @@
 namespace {
 
 const int INFO_TEXT_SIZE = 256;
-
-QString compact(const QJsonArray& array)
-{
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
-}
 
 } // namespace
 
@@ -75,11 +67,14 @@ QString SignObjAdapter::ReportImage(SdkEntryPoint produce, SdkEntryPoint release
             if (pLast == &m_strLastFPImageBase64Content)
                 ADAPTER_LOG(pszOperation, "<%ld>-(strResult != m_strLastFPImageBase64Content)");
             *pLast = strResult;
-            QJsonObject event;
-            event.insert(QStringLiteral("EventType"), QString::fromLatin1(pszEventType));
-            event.insert(QStringLiteral("Image"), strResult);
-            event.insert(QStringLiteral("ImageLength"), QString::number(strResult.length()));
-            strResult = compact(QJsonArray{event});
+            // Written straight from the SDK's bytes (Base64: nothing to escape).
+            CompactJsonArray event(int(qstrlen(pszData)) + 64);
+            event.beginObject();
+            event.member("EventType", pszEventType);
+            event.member("Image", pszData);
+            event.member("ImageLength", strResult.length());
+            event.endObject();
+            strResult = event.finish();
         }
     }
     Pfn<sdkfn::FreeText>(release)(m_traits.nDeviceType, pszData);

@@ -1,5 +1,7 @@
 #include "websocketservice.h"
 
+#include "compactjson.h"
+#include "livestream.h"
 #include "requesttable.h"
 #include "servicelistener.h"
 #include "signobjmanager.h"
@@ -35,6 +37,11 @@ WebSocketService::WebSocketService(quint16 port, const AccessSettings& access, Q
         m_bStartTimer = false;
         m_pTimer = new QTimer(this);
         connect(m_pTimer, &QTimer::timeout, this, &WebSocketService::MyTimerSlot);
+        LiveStream::Hooks hooks;
+        hooks.pfnPushPenData = [this](const QString& text) { PushToClients(text, Push::PenData); };
+        hooks.pfnPushDeviceStatus = [this](const QString& text) { PushToClients(text, Push::DeviceStatus); };
+        hooks.pfnKeyTouched = [this] { MyTimerSlot(); }; // the poll stays as the fallback
+        m_pLive = new LiveStream(hooks, this);
     }
 }
 
@@ -85,6 +92,8 @@ WebSocketService::~WebSocketService()
         delete m_pTimer;
         m_pTimer = nullptr;
     }
+    delete m_pLive; // ends the live reports before the pad closes
+    m_pLive = nullptr;
     delete m_pSignObjMgr; // closes the open pad
     m_pSignObjMgr = nullptr;
     for (QTcpServer* pListener : qAsConst(m_listeners))
@@ -105,8 +114,10 @@ WebSocketService::Status WebSocketService::status() const
     status.bStartTimer = m_bStartTimer;
     status.nKeyPollMs = m_pTimer && m_pTimer->isActive() ? m_pTimer->interval() : 0;
     status.nClients = m_clients.size();
-    for (const Client& client : m_clients)
+    for (const Client& client : m_clients) {
         status.nWaitingClients += !client.bAllowed && !client.bRefused;
+        status.nPenSubscribers += client.bPenData ? 1 : 0;
+    }
     status.nQuestions = m_questions.size();
     return status;
 }
@@ -299,23 +310,21 @@ void WebSocketService::processTextMessage(QString message)
         return;
     }
     // The row's handler runs straight from here: the lookup returns first.
-    const RequestCall call = Lookup(message);
+    const RequestCall call = Lookup(message, pSocket);
     if (call.pRow)
         SendReply(pSocket, call.pRow, call.pfnAnswer(call));
 }
 
 void WebSocketService::AnswerText(QWebSocket* pSocket, const QString& message)
 {
-    const RequestCall call = Lookup(message);
+    const RequestCall call = Lookup(message, pSocket);
     if (call.pRow)
         SendReply(pSocket, call.pRow, call.pfnAnswer(call));
 }
 
 void WebSocketService::SendReply(QWebSocket* pSocket, const RequestRow* pRow, const QString& strResult)
 {
-    const QJsonObject response = RequestReply(QLatin1String(pRow->pszFunc), strResult);
-    const QByteArray bytes = QJsonDocument(response).toJson(QJsonDocument::Compact);
-    pSocket->sendTextMessage(QString::fromUtf8(bytes.constData()));
+    pSocket->sendTextMessage(CompactReply(QLatin1String(pRow->pszFunc), strResult));
 }
 
 void WebSocketService::processBinaryMessage(QByteArray message)
@@ -343,15 +352,39 @@ void WebSocketService::socketDisconnected()
     m_clients.erase(std::remove_if(m_clients.begin(), m_clients.end(),
                                    [pClient](const Client& client) { return client.pSocket == pClient; }),
                     m_clients.end());
+    UpdatePenDataWanted();
     pClient->deleteLater();
     EndUnneededQuestions(); // a page that went away while its site was asked about
 }
 
 void WebSocketService::BroadcastResponseBackToClient(QString text)
 {
+    PushToClients(text, Push::KeyEvent);
+}
+
+void WebSocketService::PushToClients(const QString& text, Push kind)
+{
     // Nothing reaches a connection that is not allowed (yet).
     for (const Client& client : qAsConst(m_clients)) {
-        if (client.pSocket && client.bAllowed)
-            client.pSocket->sendTextMessage(text);
+        if (!client.pSocket || !client.bAllowed)
+            continue;
+        if (kind != Push::KeyEvent && !client.bPenData)
+            continue;
+        client.pSocket->sendTextMessage(text);
     }
+}
+
+void WebSocketService::SubscribePenData(const QWebSocket* pSocket, bool bEnable)
+{
+    if (Client* pClient = FindClient(pSocket))
+        pClient->bPenData = bEnable;
+    UpdatePenDataWanted();
+}
+
+void WebSocketService::UpdatePenDataWanted()
+{
+    if (!m_pLive)
+        return;
+    const bool bWanted = std::any_of(m_clients.begin(), m_clients.end(), [](const Client& c) { return c.bPenData; });
+    m_pLive->SetWanted(bWanted);
 }

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 
+class LiveStream;
 class QTimer;
 class QTcpServer;
 class QWebSocket;
@@ -31,6 +32,15 @@ public:
 
     QJsonObject ProcessRequestedJsonString(QString message);
     void BroadcastResponseBackToClient(QString text);
+
+    // What a push is; it decides who gets it.
+    enum class Push {
+        KeyEvent,     // every connection
+        PenData,      // connections that subscribed to the pen stream
+        DeviceStatus, // likewise
+    };
+    // Every push to clients goes out through here.
+    void PushToClients(const QString& text, Push kind);
     bool isNullJsonObject(const QJsonObject& object) const;
     QJsonObject getNullJsonObject() const;
 
@@ -47,6 +57,7 @@ public:
         int nClients = 0;
         int nWaitingClients = 0;    // connections whose site the user is asked about
         int nQuestions = 0;         // sites the user is asked about
+        int nPenSubscribers = 0;
     };
     Status status() const;
     // The device-object manager, for operations without a request name;
@@ -103,8 +114,12 @@ private:
         bool bRefused = false;      // closed with the policy's close code
         QList<HeldFrame> held;
         qint64 nHeldBytes = 0;
+        bool bPenData = false;      // "SubscribePenData": gets pen and device-status pushes
     };
     Client* FindClient(const QWebSocket* pSocket);
+    // "SubscribePenData" of one connection (null: none, nothing changes).
+    void SubscribePenData(const QWebSocket* pSocket, bool bEnable);
+    void UpdatePenDataWanted();
     bool Listen(quint16 port);
     // Answers a released held request (a request of an allowed page is
     // answered straight from processTextMessage).
@@ -118,7 +133,7 @@ private:
 
     // The row that answers a text request, with its members and the pad it
     // acts on; a call without a row is refused and gets no reply.
-    RequestCall Lookup(const QString& message);
+    RequestCall Lookup(const QString& message, QWebSocket* pFrom = nullptr);
     void StartKeyPoll();
     void StopKeyPoll();
 
@@ -132,4 +147,5 @@ private:
     bool m_bStartTimer = false;
     int m_nAskTimeoutMs = 0;               // 0: nobody to ask
     QHash<QString, QTimer*> m_questions;   // open questions by site, each with its deadline
+    LiveStream* m_pLive = nullptr; // the open pad's live reports
 };

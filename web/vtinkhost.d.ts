@@ -7,6 +7,8 @@ export declare const DEVICE_INFO: Readonly<{
   STATUS: 1; X_RANGE: 2; Y_RANGE: 3; PRESSURE_LEVELS: 4; VENDOR_NAME: 5; MODEL_NAME: 6; DRIVER_VERSION: 7;
 }>;
 export declare const KEY_EVENT_FUNC: 'GetDeviceConfirmOrCancelKeyStatus';
+export declare const PEN_EVENT_FUNC: 'PenData';
+export declare const DEVICE_EVENT_FUNC: 'DeviceStatus';
 export declare const DEFAULT_URL: string;
 export declare const FUNCTIONS: readonly string[];
 
@@ -85,6 +87,28 @@ export interface InkRecord {
   time: Date;
 }
 
+/** One point of the pen stream, as stored. */
+export interface PenPoint {
+  /** raw pad values, as "GetPointer" gives them afterwards */
+  x: number;
+  y: number;
+  pressure: number;
+  strokeEnd: boolean;
+  /** the pixel of the pad's canvas the SDK drew it at */
+  cx: number;
+  cy: number;
+  /** ms since the pad was opened */
+  t: number;
+}
+
+export interface PenEventDetail {
+  points: PenPoint[];
+  /** the ink was cleared (points is empty) */
+  clear: boolean;
+}
+
+export type DeviceStatus = 'unplugged' | 'plugged';
+
 export interface ImageEvent {
   eventType: number;
   kind: 'signature' | 'fingerprint';
@@ -135,6 +159,7 @@ export declare function parseInkTime(text: string): Date | null;
 export declare function parseInkPoints(text: string): InkPoint[];
 export declare function parseDecodedPoints(text: string): DecodedPoint[];
 export declare function parseImageEvent(text: string, what?: string): ImageEvent | null;
+export declare function parsePenData(text: string): PenPoint[] | null;
 export declare function parseDeviceInfo(type: 1, text: string): boolean | null;
 export declare function parseDeviceInfo(type: 2 | 3, text: string): Range | null;
 export declare function parseDeviceInfo(type: 4, text: string): number | null;
@@ -162,6 +187,8 @@ export interface VtInkHostEventMap {
   confirm: CustomEvent<undefined>;
   cancel: CustomEvent<undefined>;
   error: CustomEvent<VtInkError>;
+  pen: CustomEvent<PenEventDetail>;
+  device: CustomEvent<{ status: DeviceStatus }>;
 }
 
 export declare class VtInkHost extends EventTarget {
@@ -225,6 +252,35 @@ export declare class VtInkHost extends EventTarget {
   setDisplayedFPImageAt(canvaswidth: number, canvasheight: number, left: number, top: number,
     width: number, height: number, opts?: RequestOptions): Promise<boolean>;
   getFingerPrintImage(fpImageOnly?: boolean, opts?: RequestOptions): Promise<ImageEvent | null>;
+  subscribePenData(enable?: boolean, opts?: RequestOptions): Promise<boolean>;
+}
+
+export interface LiveInkOptions {
+  /** the pad's canvas size given to InitialDevice (default: the canvas' own) */
+  width?: number;
+  height?: number;
+  /** how pressure becomes width (default "Q210") */
+  model?: ModelName | number;
+  /** 1..10, default 3 */
+  penWidth?: number;
+  /** width follows pressure (default true) */
+  pressure?: boolean;
+  /** the pad's pressure levels (GetDeviceInfo 4); tablets default to 8192 */
+  levels?: number;
+  color?: string;
+}
+
+export declare class LiveInk {
+  constructor(canvas: HTMLCanvasElement, options?: LiveInkOptions);
+  readonly canvas: HTMLCanvasElement;
+  options: LiveInkOptions;
+  /** points drawn (stroke ends included) since the last clear */
+  readonly pointCount: number;
+  attach(host: VtInkHost): this;
+  detach(): void;
+  clear(): void;
+  strokeWidth(pressure: number): number;
+  draw(detail: { points?: PenPoint[]; clear?: boolean }): void;
 }
 
 export default VtInkHost;

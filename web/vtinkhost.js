@@ -15,6 +15,10 @@ export const DEVICE_INFO = Object.freeze({
 });
 
 export const KEY_EVENT_FUNC = 'GetDeviceConfirmOrCancelKeyStatus';
+/** "Func" of the pen stream's pushes ("SubscribePenData"). */
+export const PEN_EVENT_FUNC = 'PenData';
+/** "Func" of the pad status pushes ("SubscribePenData"). */
+export const DEVICE_EVENT_FUNC = 'DeviceStatus';
 export const DEFAULT_URL = 'ws://localhost:6089';
 
 /** Every function the service answers; anything else gets no reply. */
@@ -22,7 +26,7 @@ export const FUNCTIONS = Object.freeze([
   'InitialDevice', 'UnInitialDevice', 'GetAboutInfo', 'Clear', 'SetPenColor', 'SetPenWidth',
   'SetPenStyle', 'SaveDrawingImage', 'GetSize', 'GetPointer', 'SetClip', 'PadID', 'PenID',
   'VersionID', 'ShowDeviceInfoOnLCD', 'OpenLCD', 'CloseLCD', 'GetDeviceInfo', 'Encode', 'Decode',
-  'GetDecodeFilePath', 'GetInks', 'SetDisplayedFPImageAt', 'GetFingerPrintImage',
+  'GetDecodeFilePath', 'GetInks', 'SetDisplayedFPImageAt', 'GetFingerPrintImage', 'SubscribePenData',
 ]);
 
 /**
@@ -133,6 +137,24 @@ export function parseImageEvent(text, what = 'GetInks') {
     mimeType: mime,
     dataUrl: toDataUrl(image, mime),
   };
+}
+
+/**
+ * "Result" of a "PenData" push -> [{x, y, pressure, strokeEnd, cx, cy, t}]:
+ * raw pad values as "GetPointer" gives them, the canvas pixel the SDK drew
+ * at, ms since the pad was opened. "clear" gives null (the ink was cleared).
+ */
+export function parsePenData(text) {
+  if (text === 'clear') return null;
+  return parseJsonArray(text, 'PenData').map((p) => ({
+    x: toInt(p.x, 'PenData'),
+    y: toInt(p.y, 'PenData'),
+    pressure: toInt(p.pressure, 'PenData'),
+    strokeEnd: p.bStrokeEnd === '1',
+    cx: toInt(p.cx, 'PenData'),
+    cy: toInt(p.cy, 'PenData'),
+    t: toInt(p.t, 'PenData'),
+  }));
 }
 
 /** "GetDeviceInfo" reply for index `type` -> typed value (null when empty). */
@@ -385,7 +407,9 @@ function sameBytes(data, bytes) {
  * Events (EventTarget): "open" (detail {reconnect}), "close", "reconnect"
  * (detail {attempt, delay, code}), "waiting" (the service asks its user),
  * "key" (detail {confirm}), "confirm", "cancel", "error" (detail: the
- * VtInkError of a failed connection).
+ * VtInkError of a failed connection); after subscribePenData(): "pen"
+ * (detail {points, clear}) and "device" (detail {status: "unplugged" |
+ * "plugged"}).
  */
 export class VtInkHost extends EventTarget {
   /**
@@ -701,6 +725,23 @@ export class VtInkHost extends EventTarget {
       this.dispatchEvent(new CustomEvent(confirm ? 'confirm' : 'cancel'));
       return;
     }
+    if (msg.Func === PEN_EVENT_FUNC && typeof msg.Result === 'string') {
+      let points;
+      try {
+        points = parsePenData(msg.Result);
+      } catch (e) {
+        this.dispatchEvent(new CustomEvent('error', { detail: e }));
+        return;
+      }
+      this.dispatchEvent(new CustomEvent('pen', { detail: { points: points || [], clear: points === null } }));
+      return;
+    }
+    if (msg.Func === DEVICE_EVENT_FUNC) {
+      if (msg.Result === 'unplugged' || msg.Result === 'plugged') {
+        this.dispatchEvent(new CustomEvent('device', { detail: { status: msg.Result } }));
+      }
+      return;
+    }
     const i = this._pending.findIndex((r) => r.func === msg.Func);
     if (i < 0) return; // reply to a request that already timed out
     const refused = this._pending.splice(0, i + 1);
@@ -854,9 +895,100 @@ export class VtInkHost extends EventTarget {
     }, opts)) === '1';
   }
 
+  /**
+   * Puts this connection on the open pad's stream (true) or takes it off:
+   * "pen" events with the points as they are stored and on a clear, "device"
+   * events when the pad is unplugged and plugged in again. Needs no open pad;
+   * a reconnected page subscribes again.
+   */
+  async subscribePenData(enable = true, opts) {
+    return (await this.request('SubscribePenData', { enable: enable ? 1 : 0 }, opts)) === '1';
+  }
+
   /** Q230F fingerprint image -> image event (kind "fingerprint"), or null. */
   async getFingerPrintImage(fpImageOnly = false, opts) {
     return parseImageEvent(await this.request('GetFingerPrintImage', { fpimageonly: fpImageOnly ? 1 : 0 }, opts), 'GetFingerPrintImage');
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Live drawing.
+
+const TABLETS = new Set(['QT410', 'M420', MODELS.QT410, MODELS.M420]);
+
+/**
+ * Draws the pen stream on a <canvas> as the SDK draws it on its own: round
+ * segments from point to point whose width follows pressure, at the pixels
+ * the SDK used (cx, cy) scaled to the canvas' size. A "clear" clears it.
+ *
+ * options: {width, height: the pad's canvas size (InitialDevice; default the
+ * canvas' own), model ("Q210" ... or its id: how pressure becomes width),
+ * penWidth (1..10, default 3), pressure (default true), levels (the pad's
+ * pressure levels, GetDeviceInfo 4; tablets 8192 by default), color}
+ */
+export class LiveInk {
+  constructor(canvas, options = {}) {
+    this.canvas = canvas;
+    this.options = { penWidth: 3, pressure: true, color: '#000000', model: 'Q210', ...options };
+    this.pointCount = 0;
+    this._last = null;
+    this._host = null;
+    this._onPen = (ev) => this.draw(ev.detail);
+  }
+
+  /** Draws what host's "pen" events bring from now on (one host at a time). */
+  attach(host) {
+    this.detach();
+    this._host = host;
+    host.addEventListener('pen', this._onPen);
+    return this;
+  }
+
+  detach() {
+    if (this._host) this._host.removeEventListener('pen', this._onPen);
+    this._host = null;
+  }
+
+  /** Empties the canvas; the next point starts a stroke. */
+  clear() {
+    const g = this.canvas.getContext('2d');
+    g.clearRect(0, 0, this.canvas.width, this.canvas.height);
+    this._last = null;
+    this.pointCount = 0;
+  }
+
+  /** Stroke width, in the pad canvas' pixels, of a raw pressure. */
+  strokeWidth(pressure) {
+    const o = this.options;
+    const tablet = TABLETS.has(o.model);
+    if (!o.pressure) return tablet ? o.penWidth * 3 : o.penWidth;
+    return tablet ? pressure * o.penWidth * 3 / (o.levels || 8192) : pressure * o.penWidth / 306;
+  }
+
+  /** One "pen" event's detail: {points, clear}. */
+  draw({ points = [], clear = false } = {}) {
+    if (clear) this.clear();
+    const g = this.canvas.getContext('2d');
+    const sx = this.canvas.width / (this.options.width || this.canvas.width);
+    const sy = this.canvas.height / (this.options.height || this.canvas.height);
+    g.lineCap = 'round';
+    g.lineJoin = 'round';
+    g.strokeStyle = this.options.color;
+    for (const p of points) {
+      this.pointCount++;
+      if (p.strokeEnd) {
+        this._last = null;
+        continue;
+      }
+      if (this._last) {
+        g.lineWidth = Math.max(0.5, this.strokeWidth(p.pressure)) * Math.min(sx, sy);
+        g.beginPath();
+        g.moveTo((this._last.cx + 0.5) * sx, (this._last.cy + 0.5) * sy);
+        g.lineTo((p.cx + 0.5) * sx, (p.cy + 0.5) * sy);
+        g.stroke();
+      }
+      this._last = p;
+    }
   }
 }
 

@@ -27,6 +27,12 @@ extern "C" {
 #define HWET_PEN_UP       2 /* end of the stroke, position of the report that ended it */
 #define HWET_CANCEL_KEY   3 /* the pad's cancel key */
 #define HWET_CONFIRM_KEY  4 /* the pad's confirm key */
+/* Whether the open pad is attached (x, y, pressure 0). A host that knows only
+ * the types above ignores these. */
+#define HWET_PAD_GONE     5 /* the open pad went away: on the reader thread that lost it, later
+                               (after a HWET_PAD_BACK) on the watcher thread */
+#define HWET_PAD_BACK     6 /* a pad of the active family is attached again, on the watcher thread;
+                               VTSPDAPI_UnInitial and VTSPDAPI_Initial open it */
 
 /* Result codes. */
 #define VTSPDART_SUCCESS                  0   /* done */
@@ -47,7 +53,9 @@ extern "C" {
 #define VTSPDART_TABLET_OPEN_FAILED      -20  /* tablet found, but opening or reading its description failed */
 
 /* Pen and key events: raw x, y, pressure (0..65535) and a HWET_* type.
- * Tablets pass 0, 0, 0 with key events. */
+ * Tablets pass 0, 0, 0 with key events. While a device is open the driver
+ * also watches it: libusb's hotplug events where the platform has them, else
+ * a look at the bus once per second, only after the pad went away. */
 typedef void (*HWSignDataCallback)(int x, int y, int pressure, int eventType);
 /* A finished fingerprint capture: 59904 bytes (208 x 288), size, score 0..255.
  * The buffer is overwritten by the next capture: copy what you keep. */

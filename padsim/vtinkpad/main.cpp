@@ -42,6 +42,8 @@ void usage(FILE* to)
             "  --serve DIR         also serve the files under DIR (the web kit: demo page at /demo/)\n"
             "  --signatures DIR    sample signatures for /pad/replay (default: signatures/ beside vtinkpad)\n"
             "  --interval MS       time between pen reports of a stroke (default 5)\n"
+            "  --idle-poll-us N    how often the program's idle reads are looked at (default 1000); a\n"
+            "                      real pad's read sleeps in the kernel: raise it to measure CPU\n"
             "Without a program, vtinkpad runs until it is interrupted.\n");
 }
 
@@ -128,6 +130,7 @@ int main(int argc, char** argv)
     opt.signatureDir = selfDir() + "/signatures";
     int controlPort = 0;
     std::string portFile;
+    int idlePollUs = -1;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> std::string {
@@ -152,6 +155,8 @@ int main(int argc, char** argv)
             opt.signatureDir = value();
         } else if (a == "--interval") {
             opt.intervalMs = atof(value().c_str());
+        } else if (a == "--idle-poll-us") {
+            idlePollUs = atoi(value().c_str());
         } else if (a == "-h" || a == "--help") {
             usage(stdout);
             return 0;
@@ -183,6 +188,8 @@ int main(int argc, char** argv)
     std::optional<padsim::Bed> bed;
     if (emulate)
         bed.emplace();
+    if (bed && idlePollUs >= 0)
+        bed->setThrottleUs(idlePollUs);
     vtinkpad::Control control(bed ? &*bed : nullptr, opt);
     for (const std::string& m : emulate ? models : std::vector<std::string>{}) {
         std::string err;

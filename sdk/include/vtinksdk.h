@@ -1,11 +1,11 @@
 /* libvtinksdk: the signature SDK's exported C interface.
  *
  * One family of functions per pad model, named by the model prefix:
- *   VTQ210_  (device type 2)   34 functions
- *   VTQ220_  (device type 5)   34 functions
- *   VTQ230F_ (device type 7)   38 functions (adds the fingerprint functions)
- *   RUVU410_ (device type 3)   31 functions (no OpenLCD, GetHWPenID, DisplayHWVersion)
- *   ROV420_  (device type 4)   31 functions (likewise)
+ *   VTQ210_  (device type 2)   35 functions
+ *   VTQ220_  (device type 5)   35 functions
+ *   VTQ230F_ (device type 7)   39 functions (adds the fingerprint functions)
+ *   RUVU410_ (device type 3)   32 functions (no OpenLCD, GetHWPenID, DisplayHWVersion)
+ *   ROV420_  (device type 4)   32 functions (likewise)
  * The first argument of every function except AboutBox/AboutBoxByWId is the
  * device type and must equal the family's id (else ARI_INVALID_PARAMETERS,
  * null, false or nothing). One canvas exists at a time in the whole library:
@@ -14,8 +14,9 @@
  * Character arrays returned by the library go back to the free function of
  * the same family (FreeInkPointTime, PacketsBase64EncodeFree, ...), before
  * UnInitialDevice. Buffers passed in stay the caller's.
- * Callbacks run on library threads (driver reader, key-action thread), never
- * on the caller's; do not call UnInitialDevice from inside a callback.
+ * Callbacks run on library threads (driver reader and watcher, key-action
+ * thread), never on the caller's; do not call UnInitialDevice from inside a
+ * callback.
  */
 #ifndef VTINKSDK_H
 #define VTINKSDK_H
@@ -83,6 +84,15 @@ typedef void (*SignatureStatusCallback)(int nStatus);
  * 1 stroke point, 0 stroke end). */
 typedef void (*RealTimeSignatureDataCallback)(unsigned long ulPosition, long lPressureAndFlag);
 
+/* Pad events, for hosts that would rather be told than poll. */
+#define PADEV_KEY_STATUS 1 /* a key was touched: GetDeviceConfirmOrCancelKeyStatus has it now, before the
+                              status callback (which two-step pads run when the pen lifts); reader thread */
+#define PADEV_UNPLUGGED  2 /* the open pad went away; getDeviceInfo(DIID_GET_STATUS) says 0 from now on;
+                              a driver thread */
+#define PADEV_PLUGGED    3 /* a pad of this model is attached again (after PADEV_UNPLUGGED): UnInitialDevice,
+                              then InitialDevice opens it; the driver's watcher thread */
+typedef void (*PadEventCallback)(int nEvent, void* pContext);
+
 /* Functions of every family. Every function with nDeviceType answers
  * ARI_INVALID_PARAMETERS (int), null (text) or false (bool) for a device type
  * that is not the family's, and does nothing (void); "no canvas" is the
@@ -111,6 +121,9 @@ typedef void (*RealTimeSignatureDataCallback)(unsigned long ulPosition, long lPr
     VTSDK_API int P##SetPenWidth(int nDeviceType, int nPenWidth);                                              \
     /* Key callback (null allowed), on the key-action thread: 0; ARI_FAILED without a canvas. */               \
     VTSDK_API int P##SignatureStatusCallback(int nDeviceType, SignatureStatusCallback pStatus);                \
+    /* PADEV_* callback (null: none), called with pContext on driver threads; it must return quickly.         \
+     * 0; ARI_FAILED without a canvas. */                                                                     \
+    VTSDK_API int P##PadEventCallback(int nDeviceType, PadEventCallback pfnPadEvent, void* pContext);          \
     /* Stored points, stroke ends included; ARI_NO_DATA when none or without a canvas. */                      \
     VTSDK_API int P##GetTotalPacketsNumber(int nDeviceType);                                                   \
     /* One point by pPackets->nIndex: 0; ARI_FAILED outside the ink or without a canvas; -2 null pointer. */    \

@@ -1,11 +1,11 @@
 #!/bin/bash
-# The shared library exports exactly the five families: 34, 34, 38, 31, 31
+# The shared library exports exactly the five families: 35, 35, 39, 32, 32
 # unmangled functions, and nothing else but the log switch.
 lib="${1:-./libvtinksdk.so}"
 command -v nm >/dev/null || exit 77
 syms=$(nm -D --defined-only "$lib" | awk '$2 == "T" {print $3}')
 fail=0
-for pair in VTQ210_:34 VTQ220_:34 VTQ230F_:38 RUVU410_:31 ROV420_:31; do
+for pair in VTQ210_:35 VTQ220_:35 VTQ230F_:39 RUVU410_:32 ROV420_:32; do
   prefix=${pair%%:*}; want=${pair##*:}
   got=$(grep -c "^${prefix}" <<<"$syms")
   if [ "$got" != "$want" ]; then echo "$prefix: $got functions, expected $want"; fail=1; fi

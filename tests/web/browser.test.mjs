@@ -1,6 +1,8 @@
 // The whole road in a real browser: Debian's chromium (headless) opens the
 // demo page from http://localhost, opens a virtual Q210, watches a signature
-// drawn through vtinkpad's control interface, confirms and shows the result.
+// drawn through vtinkpad's control interface appear on the live canvas (the
+// pen stream), confirms and shows the result; the pad pulled out and plugged
+// in again is opened anew.
 // The page runs the web kit as npm installs it (packed and installed into a
 // scratch project), not the source tree's copy.
 import { after, before, test } from 'node:test';
@@ -85,6 +87,22 @@ async function inkPixels(page, png) {
   }, png.toString('base64'));
 }
 
+// Ink on the live canvas, read by the page: pixel count and bounding box.
+async function canvasInk(page) {
+  return page.evaluate(() => {
+    const c = document.getElementById('preview');
+    const { data } = c.getContext('2d').getImageData(0, 0, c.width, c.height);
+    let n = 0; let left = c.width; let top = c.height; let right = -1; let bottom = -1;
+    for (let i = 3; i < data.length; i += 4) {
+      if (data[i] < 128) continue;
+      const x = ((i - 3) / 4) % c.width; const y = Math.floor((i - 3) / 4 / c.width);
+      n++;
+      left = Math.min(left, x); right = Math.max(right, x); top = Math.min(top, y); bottom = Math.max(bottom, y);
+    }
+    return { n, left, top, right, bottom, width: c.width, height: c.height };
+  });
+}
+
 test('sign in the demo page with the virtual pad', async () => {
   const page = await context.newPage();
   const errors = [];
@@ -108,12 +126,28 @@ test('sign in the demo page with the virtual pad', async () => {
   const sig = sample('anna-berg');
   const drawing = stack.pad('/replay', { name: 'anna-berg', speed: 1 });
   await page.waitForFunction(() => Number(document.getElementById('preview').dataset.version || 0) >= 1, null, T);
-  const first = await page.getByTestId('preview').getAttribute('src');
-  await page.waitForFunction((src) => document.getElementById('preview').src !== src, first, T);
+  const first = Number(await page.getByTestId('preview').getAttribute('data-version'));
+  await page.waitForFunction((v) => Number(document.getElementById('preview').dataset.version) > v, first, T);
   const drawn = await drawing;
   assert.equal(drawn.records, recordsOf(sig));
   const versions = Number(await page.getByTestId('preview').getAttribute('data-version'));
   assert.ok(versions >= 2, `preview updated ${versions} times while signing`);
+  // Before any confirm, the live canvas shows the signature where it was
+  // drawn: its points (fractions of the writing area) on the canvas, within
+  // the widest stroke's half width.
+  await page.waitForFunction((n) => window.vtdemo.ink.pointCount >= n, drawn.records, T);
+  const live = await canvasInk(page);
+  const xs = sig.strokes.flat().map((p) => p[0] * live.width);
+  const ys = sig.strokes.flat().map((p) => p[1] * live.height);
+  const box = { left: Math.min(...xs), right: Math.max(...xs), top: Math.min(...ys), bottom: Math.max(...ys) };
+  const slack = 8;
+  assert.ok(live.n > 500, `the live canvas shows ${live.n} ink pixels`);
+  assert.ok(live.left >= box.left - slack && live.right <= box.right + slack
+    && live.top >= box.top - slack && live.bottom <= box.bottom + slack,
+  `ink ${JSON.stringify(live)} inside the signature's box ${JSON.stringify(box)}`);
+  assert.ok(live.right - live.left >= 0.9 * (box.right - box.left) && live.bottom - live.top >= 0.9 * (box.bottom - box.top),
+    `ink ${JSON.stringify(live)} spans the signature's box ${JSON.stringify(box)}`);
+  assert.equal(await page.getByTestId('result').isHidden(), true, 'not confirmed yet');
 
   // the confirm touch shows the final image and the points
   await stack.pad('/confirm', {});
@@ -145,6 +179,15 @@ test('sign in the demo page with the virtual pad', async () => {
   await page.getByTestId('v-sign-ken-ito').click();
   await page.getByTestId('preview').waitFor({ state: 'visible', timeout: 30000 });
   await page.getByTestId('v-status').filter({ hasText: 'done' }).waitFor({ timeout: 30000 });
+
+  // Pulled out and plugged in again: the page is told and opens the pad anew.
+  await page.getByTestId('v-unplug').click();
+  await page.getByTestId('status').filter({ hasText: 'unplugged' }).waitFor(T);
+  await page.getByTestId('v-plug').click();
+  await page.getByTestId('status').filter({ hasText: 'Q210 open again' }).waitFor(T);
+  await page.getByTestId('preview').waitFor({ state: 'hidden', ...T });
+  await page.getByTestId('v-scribble').click();
+  await page.getByTestId('preview').waitFor({ state: 'visible', timeout: 30000 });
 
   await page.getByTestId('close').click();
   await page.getByTestId('status').filter({ hasText: 'Not open.' }).waitFor(T);

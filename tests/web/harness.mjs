@@ -156,7 +156,7 @@ function programPath(dir, realName) {
  * opts: {models, wsPort, realName, program (argv instead of vtinkhost), waitForService,
  * wrap (command that runs vtinkpad, e.g. unshare), serveDir (served instead of web/),
  * controlPort (vtinkpad's, default a free one), access (keys of the settings' group Access),
- * env (more environment for vtinkpad and the program)}
+ * env (more environment for vtinkpad and the program), padArgs (more vtinkpad options)}
  */
 export async function startStack(opts = {}) {
   const models = opts.models || ['q210'];
@@ -179,7 +179,7 @@ export async function startStack(opts = {}) {
   const portFile = path.join(dir, 'control-port');
   const args = ['--port-file', portFile, '--serve', opts.serveDir || WEB_DIR, '--interval', '2',
     ...(opts.controlPort ? ['--control-port', String(opts.controlPort)] : []),
-    ...models.flatMap((m) => ['--model', m]), '--', ...program];
+    ...(opts.padArgs || []), ...models.flatMap((m) => ['--model', m]), '--', ...program];
   const wrap = opts.wrap || [];
   const cmd = [...wrap, path.join(BIN_DIR, 'vtinkpad'), ...args];
   const proc = spawn(cmd[0], cmd.slice(1), { env, stdio: ['ignore', 'pipe', 'pipe'] });

@@ -1,7 +1,8 @@
-// Demo page of the vtinkhost web kit: open a pad, watch the signature grow,
-// confirm or cancel on the pad, download the result.
+// Demo page of the vtinkhost web kit: open a pad, watch the signature grow
+// as it is drawn (the pen stream on a canvas), confirm or cancel on the pad,
+// download the result.
 import {
-  VtInkHost, ADVICE, IMAGE_TYPE, base64ToBlob, inkToSvg, queryPermission, toDataUrl,
+  VtInkHost, LiveInk, ADVICE, IMAGE_TYPE, base64ToBlob, inkToSvg, queryPermission, toDataUrl,
 } from '../vtinkhost.js';
 
 const $ = (id) => document.getElementById(id);
@@ -9,11 +10,14 @@ const params = new URLSearchParams(location.search);
 const wsUrl = params.get('ws') || `ws://${location.hostname || 'localhost'}:6089`;
 // Control interface of vtinkpad: same origin when it serves this page.
 const padUrl = (params.get('pad') || (location.protocol.startsWith('http') ? location.origin : '')).replace(/\/$/, '');
-const PREVIEW_INTERVAL_MS = 120;
+const FINGERPRINT_INTERVAL_MS = 250;
 
 const host = new VtInkHost(wsUrl, { timeout: 8000 });
+// The live preview: the pen stream drawn as the SDK draws it.
+const ink = new LiveInk($('preview')).attach(host);
 let isOpen = false;
-let previewTimer = null;
+let opened = null; // {model, w, h} of the open pad
+let fingerprintTimer = null;
 let polling = false;
 
 function log(text, isError = false) {
@@ -36,36 +40,39 @@ function setOpen(open) {
   $('close').disabled = !open;
   $('clear').disabled = !open;
   $('info-refresh').disabled = !open;
-  clearInterval(previewTimer);
-  previewTimer = open ? setInterval(pollPreview, PREVIEW_INTERVAL_MS) : null;
+  clearInterval(fingerprintTimer);
+  fingerprintTimer = open && !$('fp-row').hidden ? setInterval(pollFingerprint, FINGERPRINT_INTERVAL_MS) : null;
 }
 
-function showPreview(dataUrl) {
-  $('preview').hidden = !dataUrl;
-  $('preview-empty').hidden = !!dataUrl;
-  if (dataUrl) $('preview').src = dataUrl;
-  else $('preview').removeAttribute('src');
+function showPreview(shown) {
+  $('preview').hidden = !shown;
+  $('preview-empty').hidden = shown;
+  if (!shown) ink.clear();
 }
 
-async function pollPreview() {
+// Every batch of the stream: drawn by the LiveInk helper, counted here.
+host.addEventListener('pen', (ev) => {
+  if (ev.detail.clear) {
+    showPreview(false);
+    return;
+  }
+  if (!isOpen || !ev.detail.points.length) return;
+  showPreview(true);
+  $('preview').dataset.version = String(Number($('preview').dataset.version || 0) + 1);
+});
+
+async function pollFingerprint() {
   if (polling || !isOpen || !host.connected) return;
   polling = true;
   try {
-    const ev = await host.getInks();
-    if (ev) { // null: unchanged since the last poll
-      showPreview(ev.dataUrl);
-      $('preview').dataset.version = String(Number($('preview').dataset.version || 0) + 1);
-    }
-    if (!$('fp-row').hidden) {
-      const fp = await host.getFingerPrintImage(true);
-      if (fp) {
-        $('fingerprint').src = fp.dataUrl;
-        $('fingerprint').hidden = false;
-        $('fp-empty').hidden = true;
-      }
+    const fp = await host.getFingerPrintImage(true);
+    if (fp) {
+      $('fingerprint').src = fp.dataUrl;
+      $('fingerprint').hidden = false;
+      $('fp-empty').hidden = true;
     }
   } catch (e) {
-    log(`preview: ${e.message}`, true);
+    log(`fingerprint: ${e.message}`, true);
   } finally {
     polling = false;
   }
@@ -73,6 +80,9 @@ async function pollPreview() {
 
 async function applyPen() {
   if (!isOpen) return;
+  Object.assign(ink.options, {
+    color: $('color').value, penWidth: Number($('width').value), pressure: $('pressure').checked,
+  });
   await host.setPenColor($('color').value);
   await host.setPenWidth(Number($('width').value));
   await host.setPenStyle($('pressure').checked);
@@ -98,19 +108,25 @@ async function openPad() {
   setStatus(`Opening ${model}…`);
   try {
     if (await host.initialDevice(model, w, h)) {
+      opened = { model, w, h };
+      // the preview has the pad canvas' pixels
+      $('preview').width = w;
+      $('preview').height = h;
+      Object.assign(ink.options, { width: w, height: h, model });
+      // the fingerprint pad places the finger's image at the canvas' top right
+      const fingerprint = model === 'Q230F';
+      $('fp-row').hidden = !fingerprint;
       setOpen(true);
       setStatus(`${model} open: sign on the pad.`);
       log(`${model} opened (${w}×${h})`);
       $('result-panel').hidden = true;
-      showPreview(null);
-      // the fingerprint pad places the finger's image at the canvas' top right
-      const fingerprint = model === 'Q230F';
-      $('fp-row').hidden = !fingerprint;
+      showPreview(false);
       $('fingerprint').hidden = true;
       $('fp-empty').hidden = false;
       if (fingerprint) await host.setDisplayedFPImageAt(w, h, Math.max(0, w - 114), 10, 104, 144);
       await applyPen();
       await refreshInfo();
+      ink.options.levels = (await host.getDeviceInfo(4)) || undefined;
     } else {
       setStatus(`Could not open ${model}: is the pad plugged in?`, true);
       log(`InitialDevice ${model} failed`, true);
@@ -125,6 +141,7 @@ async function openPad() {
 
 async function closePad() {
   setOpen(false);
+  opened = null;
   try {
     await host.unInitialDevice();
     setStatus('Not open.');
@@ -135,9 +152,9 @@ async function closePad() {
 }
 
 async function clearPad() {
-  await host.clear();
+  await host.clear(); // the stream's "clear" empties the preview
   await applyClip(); // the SDK's clear switches clipping off
-  showPreview(null);
+  showPreview(false);
   $('result-panel').hidden = true;
   log('cleared');
 }
@@ -354,6 +371,32 @@ host.addEventListener('open', (ev) => {
   $('conn-help').hidden = true;
   showPermission().catch(() => {});
   log(ev.detail.reconnect ? 'reconnected to vtinkhost' : 'connected to vtinkhost');
+  // a subscription is per connection: again after every reconnect
+  host.subscribePenData().catch((e) => log(`pen stream: ${e.message}`, true));
+});
+// The pad pulled out and plugged in again: the open session is gone, so the
+// page closes it and opens the pad anew, as it was.
+host.addEventListener('device', async (ev) => {
+  if (!isOpen || !opened) return;
+  if (ev.detail.status === 'unplugged') {
+    setStatus(`${opened.model} unplugged: plug it in again.`, true);
+    log('pad unplugged', true);
+    return;
+  }
+  log('pad plugged in again');
+  const { model, w, h } = opened;
+  try {
+    await host.unInitialDevice();
+    if (await host.initialDevice(model, w, h)) {
+      showPreview(false);
+      await applyPen();
+      setStatus(`${model} open again: sign on the pad.`);
+    } else {
+      setStatus(`Could not open ${model} again.`, true);
+    }
+  } catch (e) {
+    log(`reopen: ${e.message}`, true);
+  }
 });
 host.addEventListener('waiting', () => showProblem('WAITING'));
 host.addEventListener('error', (ev) => showProblem(ev.detail.code));
@@ -386,4 +429,4 @@ for (const b of document.querySelectorAll('[data-dl]')) b.onclick = () => onDown
 $('connect').onclick = connect;
 connect();
 setupVirtualSigner();
-window.vtdemo = { host }; // for the console and the browser test
+window.vtdemo = { host, ink }; // for the console and the browser test

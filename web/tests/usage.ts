@@ -8,16 +8,16 @@
 // the kit grows.
 import DefaultHost, * as kit from '../vtinkhost.js';
 import {
-  VtInkError, VtInkHost,
-  type DecodedPoint, type DeviceInformation, type Diagnosis, type DriverVersion, type ErrorCode, type ImageEvent,
-  type InkPoint, type InkRecord, type ModelName, type Permission, type PermissionState, type Range, type SaveResult,
-  type VtInkHostEventMap,
+  LiveInk, VtInkError, VtInkHost,
+  type DecodedPoint, type DeviceInformation, type DeviceStatus, type Diagnosis, type DriverVersion, type ErrorCode,
+  type ImageEvent, type InkPoint, type InkRecord, type LiveInkOptions, type ModelName, type PenEventDetail,
+  type PenPoint, type Permission, type PermissionState, type Range, type SaveResult, type VtInkHostEventMap,
 } from '../vtinkhost.js';
 
 type Kit = typeof kit;
 type Callable = (...args: never[]) => unknown;
 type KitFunction = { [K in keyof Kit]: Kit[K] extends Callable ? K : never }[keyof Kit];
-type KitConstant = Exclude<keyof Kit, KitFunction | 'VtInkHost' | 'VtInkError' | 'default'>;
+type KitConstant = Exclude<keyof Kit, KitFunction | 'VtInkHost' | 'VtInkError' | 'LiveInk' | 'default'>;
 type Method = Exclude<{ [K in keyof VtInkHost]: VtInkHost[K] extends Callable ? K : never }[keyof VtInkHost],
   keyof EventTarget>;
 
@@ -29,6 +29,8 @@ export const constants: { [K in KitConstant]: () => unknown } = {
   IMAGE_TYPE: () => { const t: 1 | 2 | 3 | 6 | 7 | 8 = kit.IMAGE_TYPE.SVG; return t; },
   DEVICE_INFO: () => { const t: 7 = kit.DEVICE_INFO.DRIVER_VERSION; return t; },
   KEY_EVENT_FUNC: () => { const f: 'GetDeviceConfirmOrCancelKeyStatus' = kit.KEY_EVENT_FUNC; return f; },
+  PEN_EVENT_FUNC: () => { const f: 'PenData' = kit.PEN_EVENT_FUNC; return f; },
+  DEVICE_EVENT_FUNC: () => { const f: 'DeviceStatus' = kit.DEVICE_EVENT_FUNC; return f; },
   DEFAULT_URL: () => { const url: string = kit.DEFAULT_URL; return url; },
   FUNCTIONS: () => { const known: boolean = kit.FUNCTIONS.includes('GetInks'); return known; },
   ORIGIN_CLOSE_CODE: () => { const code: 4003 = kit.ORIGIN_CLOSE_CODE; return code; },
@@ -41,6 +43,10 @@ export const helpers: { [K in KitFunction]: () => unknown } = {
   parseInkTime: () => { const d: Date | null = kit.parseInkTime('2024-05-01 13:45:12.345'); return d; },
   parseInkPoints: () => { const p: InkPoint[] = kit.parseInkPoints('[]'); return p[0]?.date; },
   parseDecodedPoints: () => { const p: DecodedPoint[] = kit.parseDecodedPoints('[]'); return p; },
+  parsePenData: () => {
+    const p: PenPoint[] | null = kit.parsePenData('[]');
+    return p?.map((q) => [q.x, q.y, q.pressure, q.strokeEnd, q.cx, q.cy, q.t]);
+  },
   parseImageEvent: () => {
     const ev: ImageEvent | null = kit.parseImageEvent('', 'GetFingerPrintImage');
     const kind: 'signature' | 'fingerprint' | undefined = ev?.kind;
@@ -117,6 +123,7 @@ export const methods: { [K in Method]: (host: VtInkHost) => unknown } = {
   getInks: async (h) => { const ev: ImageEvent | null = await h.getInks(); return ev?.dataUrl; },
   setDisplayedFPImageAt: async (h) => { const ok: boolean = await h.setDisplayedFPImageAt(600, 300, 10, 10, 128, 160); return ok; },
   getFingerPrintImage: async (h) => { const ev: ImageEvent | null = await h.getFingerPrintImage(true); return ev?.mimeType; },
+  subscribePenData: async (h) => { const ok: boolean = await h.subscribePenData() && await h.subscribePenData(false); return ok; },
 };
 
 // Every event with its detail.
@@ -129,6 +136,21 @@ export const events: { [K in keyof VtInkHostEventMap]: (ev: VtInkHostEventMap[K]
   confirm: () => {},
   cancel: () => {},
   error: (ev) => { const failure: VtInkError = ev.detail; const code: ErrorCode = failure.code; void code; },
+  pen: (ev) => { const d: PenEventDetail = ev.detail; const first: PenPoint | undefined = d.points[0]; void [d.clear, first?.cx]; },
+  device: (ev) => { const status: DeviceStatus = ev.detail.status; void status; },
+};
+
+// The live canvas helper, every member.
+type LiveInkMember = Exclude<keyof LiveInk, never>;
+export const liveInk: { [K in LiveInkMember]: (ink: LiveInk, host: VtInkHost) => unknown } = {
+  canvas: (ink) => { const c: HTMLCanvasElement = ink.canvas; return c.width; },
+  options: (ink) => { const o: LiveInkOptions = ink.options; return o.penWidth; },
+  pointCount: (ink) => { const n: number = ink.pointCount; return n; },
+  attach: (ink, host) => { const same: LiveInk = ink.attach(host); return same; },
+  detach: (ink) => ink.detach(),
+  clear: (ink) => ink.clear(),
+  strokeWidth: (ink) => { const w: number = ink.strokeWidth(512); return w; },
+  draw: (ink) => ink.draw({ points: kit.parsePenData('[]') ?? [], clear: false }),
 };
 
 // Every error code, as a page would explain it.
@@ -175,6 +197,10 @@ export async function main(): Promise<void> {
   host.addEventListener('custom', (ev: Event) => { void ev.type; });
   for (const run of Object.values(constants)) run();
   for (const run of Object.values(helpers)) run();
+  const ink = new LiveInk(document.createElement('canvas'), {
+    width: 600, height: 300, model: 'QT410', penWidth: 3, pressure: true, levels: 8192, color: '#1a237e',
+  });
+  for (const use of Object.values(liveInk)) use(ink, host);
   for (const call of Object.values(methods)) {
     try {
       await call(host);
