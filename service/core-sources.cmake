@@ -8,4 +8,5 @@ set(VT_SERVICE_CORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjmodels.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjreport.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjsave.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/safefilewrite.cpp
 )
