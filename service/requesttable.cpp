@@ -105,6 +105,35 @@ QString ReplyWithoutPad(const RequestCall& c)
     return QString::fromLatin1(c.pRow->pszReplyWithoutPad);
 }
 
+// Qt's JSON reader decodes each string with QString::fromUtf8, which drops
+// a byte order mark at the start: "\xEF\xBB\xBFClear" would read as "Clear".
+// Written as the escape \ufeff the mark survives, and both spellings mean
+// the same JSON text. Marks outside strings are left as they are.
+QString KeepByteOrderMarks(const QString& message)
+{
+    const QChar bom(0xFEFF);
+    if (!message.contains(bom))
+        return message;
+    QString out;
+    out.reserve(message.size() + 16);
+    bool bInString = false;
+    bool bEscaped = false;
+    for (const QChar c : message) {
+        if (bInString && c == bom) {
+            out += QLatin1String("\\ufeff");
+            continue;
+        }
+        out += c;
+        if (bEscaped)
+            bEscaped = false;
+        else if (bInString && c == QLatin1Char('\\'))
+            bEscaped = true;
+        else if (c == QLatin1Char('"'))
+            bInString = !bInString;
+    }
+    return out;
+}
+
 } // namespace
 
 const RequestRow* FindRequestRow(const QString& strFunc)
@@ -148,7 +177,7 @@ RequestCall WebSocketService::Lookup(const QString& message)
 {
     static const char* const LABEL = "WebSocketService::ProcessRequestedJsonString()";
     RequestCall call;
-    call.request = QJsonDocument::fromJson(message.toUtf8()).object();
+    call.request = QJsonDocument::fromJson(KeepByteOrderMarks(message).toUtf8()).object();
     if (!call.request.contains(QStringLiteral("Func"))) {
         VT_LOG(LABEL, "<%ld>-Leave due to 'bContainFuncKey == false' !!!");
         return RequestCall();
