@@ -73,7 +73,7 @@ QString GetFingerPrintImage(const RequestCall& c) { return c.pPad->GetFingerPrin
 // "1" whether or not a pad is open; a null reply without a pad means the
 // handler runs either way.
 const RequestRow ROWS[] = {
-    // Func                    members read                                                        no pad    handler
+    // Func                    members read                                                        no pad    handler, refused while open, large buffers
     {"InitialDevice",          {"id", "width", "height"},                                          nullptr,  InitialDevice, true}, // refused while a pad is open
     {"UnInitialDevice",        {"id"},                                                             nullptr,  UnInitialDevice}, // "id" is ignored
     {"GetAboutInfo",           {},                                                                 "",       GetAboutInfo},
@@ -81,7 +81,7 @@ const RequestRow ROWS[] = {
     {"SetPenColor",            {"r", "g", "b"},                                                    "1",      SetPenColor},
     {"SetPenWidth",            {"width"},                                                          "1",      SetPenWidth},
     {"SetPenStyle",            {"style"},                                                          "1",      SetPenStyle},
-    {"SaveDrawingImage",       {"type", "dpi", "path"},                                            "",       SaveDrawingImage},
+    {"SaveDrawingImage",       {"type", "dpi", "path"},                                            "",       SaveDrawingImage, false, true},
     {"GetSize",                {},                                                                 "0",      GetSize},
     {"GetPointer",             {},                                                                 "[]",     GetPointer},
     {"SetClip",                {"width", "height"},                                                "1",      SetClip},
@@ -92,12 +92,12 @@ const RequestRow ROWS[] = {
     {"OpenLCD",                {},                                                                 "1",      OpenLCD},
     {"CloseLCD",               {},                                                                 "1",      CloseLCD},
     {"GetDeviceInfo",          {"type"},                                                           "",       GetDeviceInfo},
-    {"Encode",                 {"type"},                                                           "",       Encode},
-    {"Decode",                 {"type", "data", "path"},                                           "",       Decode}, // no "path" for ink
+    {"Encode",                 {"type"},                                                           "",       Encode, false, true},
+    {"Decode",                 {"type", "data", "path"},                                           "",       Decode, false, true}, // no "path" for ink
     {"GetDecodeFilePath",      {},                                                                 "",       GetDecodeFilePath},
-    {"GetInks",                {},                                                                 "",       GetInks},
+    {"GetInks",                {},                                                                 "",       GetInks, false, true},
     {"SetDisplayedFPImageAt",  {"canvaswidth", "canvasheight", "left", "top", "width", "height"},  "1",      SetDisplayedFPImageAt},
-    {"GetFingerPrintImage",    {"fpimageonly"},                                                    "",       GetFingerPrintImage},
+    {"GetFingerPrintImage",    {"fpimageonly"},                                                    "",       GetFingerPrintImage, false, true},
 };
 
 QString ReplyWithoutPad(const RequestCall& c)

@@ -1,5 +1,6 @@
 #include "websocketservice.h"
 
+#include "clientguard.h"
 #include "requesttable.h"
 #include "servicelistener.h"
 #include "signobjmanager.h"
@@ -84,7 +85,8 @@ WebSocketService::~WebSocketService()
     delete m_pSignObjMgr; // closes the open pad
     m_pSignObjMgr = nullptr;
     for (QTcpServer* pListener : qAsConst(m_listeners))
-        pListener->close();
+        delete pListener; // closes it
+    m_listeners.clear();
     m_pWebSocketServer->close();
 }
 
@@ -101,6 +103,10 @@ WebSocketService::Status WebSocketService::status() const
     status.bStartTimer = m_bStartTimer;
     status.nKeyPollMs = m_pTimer && m_pTimer->isActive() ? m_pTimer->interval() : 0;
     status.nClients = m_clients.size();
+    for (QTcpServer* pListener : m_listeners)
+        status.nAcceptPauses += static_cast<ServiceListener*>(pListener)->AcceptPauses();
+    status.nRefusedConnections = m_nRefusedConnections;
+    status.nBacklogCloses = m_nBacklogCloses;
     return status;
 }
 
@@ -121,15 +127,59 @@ void WebSocketService::onNewConnection()
         return;
     VT_LOG("WebSocketService::onNewConnection()", "<%ld>-client %s:%d", pSocket->peerAddress().toString().toUtf8().constData(),
            (int)pSocket->peerPort());
-    connect(pSocket, &QWebSocket::textMessageReceived, this, &WebSocketService::processTextMessage);
-    connect(pSocket, &QWebSocket::binaryMessageReceived, this, &WebSocketService::processBinaryMessage);
-    connect(pSocket, &QWebSocket::disconnected, this, &WebSocketService::socketDisconnected);
+    // Larger frames and messages are refused from their header, unread.
+    pSocket->setMaxAllowedIncomingFrameSize(quint64(m_access.nMaxMessageBytes));
+    pSocket->setMaxAllowedIncomingMessageSize(quint64(m_access.nMaxMessageBytes));
     Client client;
     client.pSocket = pSocket;
     client.strOrigin = pSocket->origin();
     client.peer = pSocket->peerAddress();
     client.bLoopbackPeer = client.peer.isLoopback();
+    client.pOutbox = new ClientOutbox(pSocket, m_access.nMaxPendingBytes);
+    const QString strCap = CapExceeded(client);
+    if (!strCap.isEmpty()) {
+        VT_LOG("WebSocketService::onNewConnection()", "<%ld>-refused: %s", strCap.toUtf8().constData());
+        ++m_nRefusedConnections;
+        pSocket->setParent(this);
+        connect(pSocket, &QWebSocket::disconnected, pSocket, &QObject::deleteLater);
+        client.pOutbox->Close(VT_CLOSE_TRY_AGAIN_LATER, strCap);
+        return;
+    }
+    connect(pSocket, &QWebSocket::textMessageReceived, this, &WebSocketService::processTextMessage);
+    connect(pSocket, &QWebSocket::binaryMessageReceived, this, &WebSocketService::processBinaryMessage);
+    connect(pSocket, &QWebSocket::disconnected, this, &WebSocketService::socketDisconnected);
     m_clients.append(client);
+}
+
+QString WebSocketService::CapExceeded(const Client& client) const
+{
+    int nSameOrigin = 0;
+    int nSameRemoteHost = 0;
+    for (const Client& other : m_clients) {
+        if (!client.strOrigin.isEmpty() && other.strOrigin == client.strOrigin)
+            ++nSameOrigin;
+        if (!client.bLoopbackPeer && other.peer.isEqual(client.peer, QHostAddress::TolerantConversion))
+            ++nSameRemoteHost;
+    }
+    return ConnectionCapExceeded(m_access, m_clients.size(), nSameOrigin, nSameRemoteHost);
+}
+
+bool WebSocketService::SendText(const Client& client, const QString& text)
+{
+    if (!client.pOutbox || client.pOutbox->IsClosing())
+        return false;
+    const bool bSent = client.pOutbox->PostText(text);
+    m_nBacklogCloses += !bSent; // refused only when it closed for its backlog
+    return bSent;
+}
+
+bool WebSocketService::SendBinary(const Client& client, const QByteArray& bytes)
+{
+    if (!client.pOutbox || client.pOutbox->IsClosing())
+        return false;
+    const bool bSent = client.pOutbox->PostBinary(bytes);
+    m_nBacklogCloses += !bSent;
+    return bSent;
 }
 
 WebSocketService::Client* WebSocketService::FindClient(const QWebSocket* pSocket)
@@ -145,20 +195,33 @@ void WebSocketService::processTextMessage(QString message)
     QWebSocket* pClient = qobject_cast<QWebSocket*>(sender());
     if (!pClient)
         return;
+    const Client* pSender = FindClient(pClient);
+    if (!pSender || pSender->pOutbox->IsClosing())
+        return; // closed for sending too much: its requests are not served
+    const bool bLargeMessage = message.size() >= ClientOutbox::OUTBOX_HANDOVER_BYTES;
     // The row's handler runs straight from here: the lookup returns first.
     const RequestCall call = Lookup(message);
-    if (!call.pRow)
+    if (!call.pRow) {
+        if (bLargeMessage)
+            ReleaseFreedMemorySoon();
         return; // refused: no reply
-    const QJsonObject response = RequestReply(QLatin1String(call.pRow->pszFunc), call.pfnAnswer(call));
+    }
+    const QString strResult = call.pfnAnswer(call);
+    const QJsonObject response = RequestReply(QLatin1String(call.pRow->pszFunc), strResult);
     const QByteArray bytes = QJsonDocument(response).toJson(QJsonDocument::Compact);
-    pClient->sendTextMessage(QString::fromUtf8(bytes.constData()));
+    // The handler may have let go of large images or buffers.
+    if (bLargeMessage || bytes.size() >= ClientOutbox::OUTBOX_HANDOVER_BYTES || call.pRow->bLargeBuffers)
+        ReleaseFreedMemorySoon();
+    // The client may have gone while the handler ran (a slot of its own).
+    if (const Client* pTarget = FindClient(pClient))
+        SendText(*pTarget, QString::fromUtf8(bytes.constData()));
 }
 
 void WebSocketService::processBinaryMessage(QByteArray message)
 {
     QWebSocket* pClient = qobject_cast<QWebSocket*>(sender());
-    if (pClient)
-        pClient->sendBinaryMessage(message);
+    if (const Client* pSender = pClient ? FindClient(pClient) : nullptr)
+        SendBinary(*pSender, message);
 }
 
 void WebSocketService::socketDisconnected()
@@ -175,8 +238,10 @@ void WebSocketService::socketDisconnected()
 
 void WebSocketService::BroadcastResponseBackToClient(QString text)
 {
-    for (const Client& client : qAsConst(m_clients)) {
+    // A copy: a client closed for its backlog may leave the list meanwhile.
+    const QList<Client> clients = m_clients;
+    for (const Client& client : clients) {
         if (client.pSocket)
-            client.pSocket->sendTextMessage(text);
+            SendText(client, text);
     }
 }

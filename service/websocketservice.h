@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+class ClientOutbox;
 class QTimer;
 class QTcpServer;
 class QWebSocket;
@@ -43,6 +44,9 @@ public:
         bool bStartTimer = false;   // a pad was opened and not closed since
         int nKeyPollMs = 0;         // interval of the running key poll, 0 while stopped
         int nClients = 0;
+        int nAcceptPauses = 0;      // accepting paused for lack of descriptors
+        int nRefusedConnections = 0; // closed at once: over a connection cap
+        int nBacklogCloses = 0;     // closed for too many bytes waiting to be sent
     };
     Status status() const;
     // The device-object manager, for operations without a request name;
@@ -68,8 +72,15 @@ private:
         QString strOrigin;          // the handshake's Origin header; empty when none was sent
         QHostAddress peer;          // where the connection comes from
         bool bLoopbackPeer = false; // from this computer
+        ClientOutbox* pOutbox = nullptr; // the one way out to it (a child of the socket)
     };
     Client* FindClient(const QWebSocket* pSocket);
+    // Every frame to a client goes out through these: they keep its unsent
+    // bytes bounded. False when nothing was sent.
+    bool SendText(const Client& client, const QString& text);
+    bool SendBinary(const Client& client, const QByteArray& bytes);
+    // Connection caps: "" when the new client may stay, else why not.
+    QString CapExceeded(const Client& client) const;
     bool Listen(quint16 port);
 
     // The row that answers a text request, with its members and the pad it
@@ -86,4 +97,6 @@ private:
     SignObjManager* m_pSignObjMgr = nullptr;
     QTimer* m_pTimer = nullptr;
     bool m_bStartTimer = false;
+    int m_nRefusedConnections = 0;
+    int m_nBacklogCloses = 0;
 };
