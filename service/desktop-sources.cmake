@@ -1,5 +1,6 @@
 set(VT_SERVICE_DESKTOP_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/systraymenumgr.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/traystatus.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/checksystraythread.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/detectsigngleinstance.cpp)
 # Test builds let the desktop tests read the tray state and point the

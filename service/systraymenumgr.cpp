@@ -11,6 +11,7 @@
 #include <QSystemTrayIcon>
 
 #include "checksystraythread.h"
+#include "traystatus.h"
 #include "vtlog.h"
 #include "websocketthread.h"
 
@@ -168,6 +169,8 @@ void SysTrayMenuMgr::OpenWebSocketService(bool bOpenService)
 {
     if (bOpenService) {
         m_pWebSocketThread = new WebSocketThread(this, INIDATA.nWebSocketPort, AccessSettings::Load());
+        if (m_pTrayStatus)
+            connect(m_pWebSocketThread, &WebSocketThread::ListenResult, m_pTrayStatus, &TrayStatus::ServiceListening);
         m_pWebSocketThread->start(QThread::InheritPriority);
         VtDesktopTrace(QStringLiteral("service started on port %1").arg(INIDATA.nWebSocketPort));
         return;
@@ -198,6 +201,7 @@ void SysTrayMenuMgr::CreateSystemTray()
     const MenuTexts& texts = MenuTextsFor(INIDATA.nUILangID);
     const QString title = QString::fromUtf8(texts.title);
 
+    m_pTrayStatus = new TrayStatus(m_pTrayIcon, INIDATA.nUILangID, this);
     OpenWebSocketService(true);
 
     auto* pTitleAction = new QAction(title, this);

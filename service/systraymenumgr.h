@@ -8,6 +8,7 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class CheckSysTrayThread;
+class TrayStatus;
 class WebSocketThread;
 
 // The program's only user interface: waits for the system tray, reads the
@@ -60,6 +61,7 @@ private:
     // Owned here so that they go away with the manager at the end of main.
     QSystemTrayIcon* m_pTrayIcon = nullptr;
     QMenu* m_pTrayMenu = nullptr;
+    TrayStatus* m_pTrayStatus = nullptr; // the service's state on the icon
 };
 
 // Test builds only: with VTINKHOST_TEST_REPORT set, the program reports its

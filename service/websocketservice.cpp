@@ -55,9 +55,11 @@ bool WebSocketService::Listen(quint16 port)
                              pListener->serverError() == QAbstractSocket::UnsupportedSocketOperationError;
         VT_LOG("WebSocketService::WebSocketService()", "<%ld>-listen on %s port %d failed: %s",
                address.toString().toUtf8().constData(), (int)nPort, pListener->errorString().toUtf8().constData());
+        const QString strError = pListener->errorString();
         delete pListener;
         if (bNoIPv6 && !m_listeners.isEmpty())
             continue; // a computer without IPv6 is served on 127.0.0.1 alone
+        m_strListenError = strError;
         for (QTcpServer* p : qAsConst(m_listeners))
             delete p;
         m_listeners.clear();

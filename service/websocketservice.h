@@ -36,6 +36,8 @@ public:
     // Port actually listened on (the system's choice for port 0); 0 when
     // listening failed.
     quint16 serverPort() const;
+    // Why listening failed; empty while listening.
+    QString listenError() const { return m_strListenError; }
 
     // A read-only view of the state, for tests and benchmarks.
     struct Status {
@@ -94,6 +96,7 @@ private:
     AccessSettings m_access;
     QList<Client> m_clients;
     int m_nPort = 0;
+    QString m_strListenError;
     SignObjManager* m_pSignObjMgr = nullptr;
     QTimer* m_pTimer = nullptr;
     bool m_bStartTimer = false;

@@ -21,6 +21,9 @@ void WebSocketThread::run()
     // to this thread. A port above 65535 wraps, as a 16-bit port does.
     m_pWebSocketService = new WebSocketService(static_cast<quint16>(m_nWebSocketPort), m_access);
     m_nListeningPort = m_pWebSocketService->serverPort();
+    const quint16 nPort = m_nListeningPort.load();
+    emit ListenResult(nPort ? nPort : static_cast<quint16>(m_nWebSocketPort), nPort != 0,
+                      m_pWebSocketService->listenError());
     exec();
     m_nListeningPort = 0;
     // Tear the service down on its own thread: its sockets and socket

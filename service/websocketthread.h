@@ -21,6 +21,11 @@ public:
     // listens, after it stopped, or when listening failed.
     quint16 serverPort() const { return m_nListeningPort.load(); }
 
+Q_SIGNALS:
+    // Once, when the service has tried to listen: the port listened on, or
+    // the configured one and why it could not be opened.
+    void ListenResult(int nPort, bool bListening, const QString& strReason);
+
 protected:
     void run() override;
 
