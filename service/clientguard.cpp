@@ -5,7 +5,9 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <linux/sockios.h>
 #include <malloc.h>
+#include <sys/ioctl.h>
 
 namespace {
 
@@ -13,8 +15,8 @@ const int TRIM_DELAY_MS = 100; // one trim for a burst of releases
 
 } // namespace
 
-ClientOutbox::ClientOutbox(QWebSocket* pSocket, qint64 nMaxPendingBytes)
-    : QObject(pSocket), m_pSocket(pSocket), m_nMaxPendingBytes(nMaxPendingBytes)
+ClientOutbox::ClientOutbox(QWebSocket* pSocket, QTcpSocket* pTcpSocket, qint64 nMaxPendingBytes)
+    : QObject(pSocket), m_pSocket(pSocket), m_pTcpSocket(pTcpSocket), m_nMaxPendingBytes(nMaxPendingBytes)
 {
     connect(pSocket, &QWebSocket::bytesWritten, this, &ClientOutbox::Drain);
 }
@@ -52,8 +54,10 @@ bool ClientOutbox::Post(Frame&& frame, const QString* pText)
             m_pSocket->sendBinaryMessage(frame.bytes);
         return true;
     }
-    if (pText)
+    if (pText) {
         frame.bytes = pText->toUtf8();
+        frame.bytes.squeeze(); // the conversion reserves three bytes a character
+    }
     m_nQueuedBytes += frame.bytes.size();
     m_queue.push_back(std::move(frame));
     return true;
@@ -88,17 +92,45 @@ void ClientOutbox::Close(quint16 nCode, const QString& strReason)
         return;
     m_bClosing = true;
     DropQueue();
-    // A peer that does not read never takes the close frame, and Qt would
-    // keep its send buffer until it does.
-    m_pAbortTimer = new QTimer(this);
-    m_pAbortTimer->setSingleShot(true);
-    connect(m_pAbortTimer, &QTimer::timeout, m_pSocket, [this] {
-        VT_LOG("ClientOutbox::Close()", "<%ld>-peer did not take the close, cut off");
-        m_pSocket->abort();
-        ReleaseFreedMemorySoon();
-    });
-    m_pAbortTimer->start(CLOSE_GRACE_MS);
-    m_pSocket->close(static_cast<QWebSocketProtocol::CloseCode>(nCode), strReason);
+    if (!m_pTcpSocket) {
+        m_pSocket->close(static_cast<QWebSocketProtocol::CloseCode>(nCode), strReason);
+        return;
+    }
+    // A server's close frame: unmasked, code and reason in at most 125 bytes.
+    QByteArray payload;
+    payload += char(nCode >> 8);
+    payload += char(nCode & 0xff);
+    payload += strReason.toUtf8().left(123);
+    m_pTcpSocket->write(QByteArray(1, char(0x88)) + char(payload.size()) + payload);
+    m_closing.start();
+    m_pClosePoll = new QTimer(this);
+    connect(m_pClosePoll, &QTimer::timeout, this, &ClientOutbox::CloseWhenDelivered);
+    m_pClosePoll->start(CLOSE_POLL_MS);
+}
+
+void ClientOutbox::CloseWhenDelivered()
+{
+    if (!m_pTcpSocket) {
+        m_pClosePoll->stop();
+        return;
+    }
+    int nUnacknowledged = 0;
+    const bool bDelivered = m_pTcpSocket->bytesToWrite() == 0 &&
+                            ::ioctl(int(m_pTcpSocket->socketDescriptor()), SIOCOUTQ, &nUnacknowledged) == 0 &&
+                            nUnacknowledged == 0;
+    if (!bDelivered && m_closing.elapsed() < CLOSE_GRACE_MS)
+        return;
+    m_pClosePoll->stop();
+    if (!bDelivered)
+        VT_LOG("ClientOutbox::CloseWhenDelivered()", "<%ld>-peer did not take the close, cut off");
+    // What the peer sent meanwhile is not served; read, it does not turn
+    // the close into a reset.
+    m_pTcpSocket->readAll();
+    if (bDelivered)
+        m_pTcpSocket->disconnectFromHost();
+    else
+        m_pTcpSocket->abort();
+    ReleaseFreedMemorySoon();
 }
 
 qint64 Utf8Length(const QString& text)

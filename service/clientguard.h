@@ -5,8 +5,11 @@
 #include "accesssettings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QTcpSocket>
 
 #include <deque>
 
@@ -24,12 +27,19 @@ enum : quint16 {
 // and in Qt's buffer, are bounded: past the bound the connection is closed
 // with 1008, everything still waiting is dropped, and a peer that does not
 // take the close is cut off after a short grace.
+//
+// The close frame goes out behind what was already handed over, and the
+// line is closed only once the peer has received all of it (or after the
+// grace): closed earlier while the peer's requests are still unread, the
+// system would reset the line and drop what the peer had not read yet,
+// the close frame included.
 class ClientOutbox : public QObject
 {
     Q_OBJECT
 public:
-    // Child of pSocket: goes away with it.
-    ClientOutbox(QWebSocket* pSocket, qint64 nMaxPendingBytes);
+    // Child of pSocket: goes away with it. pTcpSocket: the line under it,
+    // when known.
+    ClientOutbox(QWebSocket* pSocket, QTcpSocket* pTcpSocket, qint64 nMaxPendingBytes);
 
     // The one way out for every frame. False when nothing was sent: the
     // connection is closing, or this frame made it go over the bound.
@@ -44,6 +54,7 @@ public:
 
     static const qint64 OUTBOX_HANDOVER_BYTES = 1 << 20;
     static const int CLOSE_GRACE_MS = 5000;
+    static const int CLOSE_POLL_MS = 50;
 
 private:
     struct Frame {
@@ -53,13 +64,17 @@ private:
     bool Post(Frame&& frame, const QString* pText);
     void Drain();
     void DropQueue();
+    // Once everything written has reached the peer: the line is closed.
+    void CloseWhenDelivered();
 
     QWebSocket* m_pSocket;
+    QPointer<QTcpSocket> m_pTcpSocket;
     const qint64 m_nMaxPendingBytes;
     std::deque<Frame> m_queue;
     qint64 m_nQueuedBytes = 0;
     bool m_bClosing = false;
-    QTimer* m_pAbortTimer = nullptr;
+    QTimer* m_pClosePoll = nullptr;
+    QElapsedTimer m_closing;
 };
 
 // UTF-8 length of a text without converting it.

@@ -80,7 +80,17 @@ void ServiceListener::incomingConnection(qintptr nDescriptor)
         return;
     }
     pSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_sockets.removeAll(nullptr);
+    m_sockets << pSocket;
     m_pWebSocketServer->handleConnection(pSocket); // takes ownership
+}
+
+QTcpSocket* ServiceListener::SocketOf(const QHostAddress& peer, quint16 nPeerPort) const
+{
+    for (const QPointer<QTcpSocket>& pSocket : m_sockets)
+        if (pSocket && pSocket->peerPort() == nPeerPort && pSocket->peerAddress() == peer)
+            return pSocket;
+    return nullptr;
 }
 
 void ServiceListener::RaiseDescriptorLimit()

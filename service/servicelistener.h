@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QPointer>
 #include <QTcpServer>
 
 class QSocketNotifier;
+class QTcpSocket;
 class QTimer;
 class QWebSocketServer;
 
@@ -28,6 +30,9 @@ public:
     bool listen(const QHostAddress& address, quint16 port);
     // Times accepting was paused for lack of descriptors.
     int AcceptPauses() const { return m_nAcceptPauses; }
+    // The TCP socket under an accepted connection, by its peer's address
+    // and port; null when it is gone or was not accepted here.
+    QTcpSocket* SocketOf(const QHostAddress& peer, quint16 nPeerPort) const;
 
     // Raises this process's soft descriptor limit to its hard limit.
     static void RaiseDescriptorLimit();
@@ -41,6 +46,8 @@ private:
     void AcceptQueued();
 
     QWebSocketServer* m_pWebSocketServer;
+    // Accepted; QPointer, as Qt takes the sockets' signal connections.
+    QList<QPointer<QTcpSocket>> m_sockets;
     QSocketNotifier* m_pAcceptNotifier = nullptr;
     QTimer* m_pResumeTimer = nullptr;
     int m_nAcceptPauses = 0;

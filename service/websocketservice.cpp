@@ -137,7 +137,11 @@ void WebSocketService::onNewConnection()
     client.strOrigin = pSocket->origin();
     client.peer = pSocket->peerAddress();
     client.bLoopbackPeer = client.peer.isLoopback();
-    client.pOutbox = new ClientOutbox(pSocket, m_access.nMaxPendingBytes);
+    QTcpSocket* pTcpSocket = nullptr;
+    for (QTcpServer* pListener : qAsConst(m_listeners))
+        if (!pTcpSocket)
+            pTcpSocket = static_cast<ServiceListener*>(pListener)->SocketOf(pSocket->peerAddress(), pSocket->peerPort());
+    client.pOutbox = new ClientOutbox(pSocket, pTcpSocket, m_access.nMaxPendingBytes);
     const QString strCap = CapExceeded(client);
     if (!strCap.isEmpty()) {
         VT_LOG("WebSocketService::onNewConnection()", "<%ld>-refused: %s", strCap.toUtf8().constData());
