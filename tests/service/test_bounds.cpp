@@ -11,6 +11,8 @@
 #include "websocketservice.h"
 #include "wsclient.h"
 
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -72,6 +74,35 @@ private Q_SLOTS:
         delete m_pService;
         m_pService = nullptr;
         SignObjManager::SetCreationTable(nullptr);
+    }
+
+    // The bounds as the "Access" group gives them: the system-wide file,
+    // then the user's, which may only lower them once the first is locked;
+    // a value that is not a positive number keeps the default.
+    void boundsFromSettings()
+    {
+        QTemporaryDir system, user;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, system.path());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, user.path());
+        auto write = [](const QString& dir, const QByteArray& text) {
+            QDir().mkpath(dir + "/vtinkhost");
+            QFile f(dir + "/vtinkhost/vtinkhost.conf");
+            return f.open(QIODevice::WriteOnly) && f.write("[Access]\n" + text) > 0;
+        };
+        const AccessSettings defaults;
+        QVERIFY(write(system.path(), "MaxMessageBytes=1000\nMaxPendingBytes=abc\nMaxConnections=-5\nLocked=true\n"));
+        QVERIFY(write(user.path(), "MaxMessageBytes=5000\nMaxConnections=10\nMaxConnectionsPerOrigin=0\n"));
+        AccessSettings a = AccessSettings::Load();
+        QCOMPARE(a.nMaxMessageBytes, qint64(1000));  // a locked bound is not raised
+        QCOMPARE(a.nMaxPendingBytes, defaults.nMaxPendingBytes);
+        QCOMPARE(a.nMaxConnections, 10);             // but may be lowered
+        QCOMPARE(a.nMaxConnectionsPerOrigin, defaults.nMaxConnectionsPerOrigin);
+        QVERIFY(write(system.path(), "MaxMessageBytes=1000\nMaxConnectionsPerOrigin=3\n"));
+        QVERIFY(write(user.path(), "MaxMessageBytes=5000\nMaxPendingBytes=99999999999999999999\n"));
+        a = AccessSettings::Load();
+        QCOMPARE(a.nMaxMessageBytes, qint64(5000)); // not locked: the user's file decides
+        QCOMPARE(a.nMaxPendingBytes, defaults.nMaxPendingBytes); // not a number that fits
+        QCOMPARE(a.nMaxConnectionsPerOrigin, 3);
     }
 
     // MaxMessageBytes: a larger frame is closed with 1009 from its header,
