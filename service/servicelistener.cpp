@@ -37,6 +37,7 @@ bool ServiceListener::listen(const QHostAddress& address, quint16 port)
     pauseAccepting(); // QTcpServer's own notifier stays off: see AcceptQueued()
     m_pAcceptNotifier = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
     connect(m_pAcceptNotifier, &QSocketNotifier::activated, this, &ServiceListener::AcceptQueued);
+    m_pAcceptNotifier->setEnabled(true);
     m_pResumeTimer = new QTimer(this);
     m_pResumeTimer->setSingleShot(true);
     m_pResumeTimer->setInterval(ACCEPT_PAUSE_MS);

@@ -277,7 +277,12 @@ private Q_SLOTS:
         start();
         const quint16 port = m_pService->serverPort();
         RawWsClient served;
-        auto handshake = OnThread([&served, port] { return served.Connect(port) && served.Handshake(); });
+        // Served once before descriptors run out: every code path of a
+        // request has run (and been type-checked under UBSan) by then.
+        auto handshake = OnThread([&served, port] {
+            return served.Connect(port) && served.Handshake() && served.SendText(Request("GetSize")) &&
+                   served.ReadFrame().nOpcode == RawWsClient::TEXT;
+        });
         QVERIFY(Serve(std::move(handshake)));
 
         const int nWaiting = 4;
