@@ -478,28 +478,46 @@ int Measure(const char* self, int nChurnSeconds)
         idle.start();
         SettleMs(2000);
         const double idleCpu = 100.0 * (limited.CpuSeconds() - idle0) / (idle.elapsed() / 1000.0);
-        // 1,100 attempts: each connects and asks for the upgrade, none waits.
-        std::vector<std::unique_ptr<RawWsClient>> attempts;
-        for (int i = 0; i < 1100; ++i) {
-            auto c = std::make_unique<RawWsClient>();
-            if (!c->Create())
-                break;
-            int flags = fcntl(c->Fd(), F_GETFL);
-            fcntl(c->Fd(), F_SETFL, flags | O_NONBLOCK);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_port = htons(limited.port);
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ::connect(c->Fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-            attempts.push_back(std::move(c));
-        }
-        SettleMs(1000);
-        // Those the system has connected ask for the upgrade (and never read).
+        // 1,100 attempts: each connects (the system retries those it drops)
+        // and, once connected, asks for the upgrade; none reads.
         const QByteArray upgrade = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                                    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(limited.port);
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        auto start = [&](std::unique_ptr<RawWsClient>& c) {
+            c = std::make_unique<RawWsClient>();
+            if (!c->Create())
+                return;
+            fcntl(c->Fd(), F_SETFL, fcntl(c->Fd(), F_GETFL) | O_NONBLOCK);
+            ::connect(c->Fd(), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        };
+        std::vector<std::unique_ptr<RawWsClient>> attempts(1100);
+        std::vector<bool> asked(attempts.size(), false);
         for (auto& c : attempts)
-            ::send(c->Fd(), upgrade.constData(), size_t(upgrade.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
-        SettleMs(2000); // the service takes what it can
+            start(c);
+        QElapsedTimer filling;
+        filling.start();
+        while (filling.elapsed() < 30000 && limited.Descriptors() < 1020) {
+            for (size_t i = 0; i < attempts.size(); ++i) {
+                if (asked[i])
+                    continue;
+                pollfd pfd{attempts[i]->Fd(), POLLOUT, 0};
+                if (::poll(&pfd, 1, 0) <= 0)
+                    continue;
+                int nError = 0;
+                socklen_t n = sizeof nError;
+                getsockopt(attempts[i]->Fd(), SOL_SOCKET, SO_ERROR, &nError, &n);
+                if (nError) {
+                    start(attempts[i]); // dropped: again
+                    continue;
+                }
+                asked[i] = ::send(attempts[i]->Fd(), upgrade.constData(), size_t(upgrade.size()), MSG_NOSIGNAL) > 0;
+            }
+            SettleMs(100);
+        }
+        SettleMs(1000); // the service takes what it can
         const double cpu0 = limited.CpuSeconds();
         QElapsedTimer window;
         window.start();
