@@ -1,8 +1,8 @@
 #!/bin/bash
 # Sets up, builds and runs every test: a normal build, the release package
 # (checked by lintian), then the sanitizer builds (AddressSanitizer + UBSan;
-# ThreadSanitizer for the threaded SDK tests). Exit code 0 only when every
-# run passed.
+# ThreadSanitizer for the threaded SDK tests), then the fuzz targets under
+# libFuzzer. Exit code 0 only when every run passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -38,6 +38,19 @@ if [ -d build-tsan ] || grep -rqs "tsan" tests/*/CMakeLists.txt; then
   build build-tsan -DVT_SANITIZE=thread
   (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
      ctest --output-on-failure -j"$JOBS" -L tsan) || status=1
+fi
+
+# Each fuzz target for VT_FUZZ_SECONDS (60 s) from its seed corpus, two at a
+# time; a crash, leak, hang or runaway allocation fails.
+echo "=== fuzzing (libFuzzer, clang, AddressSanitizer + UndefinedBehaviorSanitizer) ==="
+if command -v clang++-14 >/dev/null; then
+  cmake -S "$ROOT" -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 \
+    -DCMAKE_CXX_COMPILER=clang++-14 -DVT_FUZZ=ON -DVT_BUILD_TESTS=OFF -DVT_SANITIZE=address,undefined >/dev/null
+  cmake --build build-fuzz -j"$JOBS" --target vt_fuzzers
+  (cd build-fuzz && ctest --output-on-failure -j"$JOBS" -L fuzz) || status=1
+else
+  echo "clang++-14 missing: fuzzing not run" >&2
+  status=1
 fi
 
 exit $status

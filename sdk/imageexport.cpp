@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QImageReader>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -17,6 +18,21 @@ CImageExport::CImageExport(CSignCanvas& canvas, CInkStore& ink, std::string strL
     : m_Canvas(canvas), m_Ink(ink), m_strLabel(std::move(strLabelPrefix)),
       m_strSvgTempFile(QStringLiteral("/tmp/ROvAdez.svg"))
 {
+}
+
+bool CImageExport::DecodableImage(const QByteArray& bytes, const char* format) const
+{
+    // A few bytes of header can announce gigabytes of pixels: read the size
+    // first and decode only what fits.
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    const QSize size = reader.size();
+    const bool bOk = size.isValid() && size.width() <= MAX_DECODED_IMAGE_SIDE && size.height() <= MAX_DECODED_IMAGE_SIDE;
+    if (!bOk)
+        VT_LOG(Label("Base64Decode").c_str(), "<%ld>-refused: image of %d x %d", size.width(), size.height());
+    return bOk;
 }
 
 bool CImageExport::HasFingerprintImage() const
@@ -162,7 +178,7 @@ int CImageExport::Base64Decode(int nImageTypeID, const char* pEncodedData, const
     int nResult = ARI_NO_DATA;
     if (const char* format = ImageFormatOf(nImageTypeID)) {
         QImage image;
-        if (pImageFilePath && image.loadFromData(bytes, format) &&
+        if (pImageFilePath && DecodableImage(bytes, format) && image.loadFromData(bytes, format) &&
             image.save(QString::fromWCharArray(pImageFilePath), format))
             nResult = ARI_SUCCESS;
     } else if (nImageTypeID == EBITI_INK) {

@@ -32,7 +32,10 @@ public:
     char* Base64EncodeEx(int nImageTypeID, bool bEnableTransparentBackground);
     // Base64 image (types 1..3) written to a file in its own format, or ink
     // text (6) into the decoded points; the decoded points are emptied first.
+    // Images wider or higher than MAX_DECODED_IMAGE_SIDE are refused from
+    // their header, undecoded.
     int Base64Decode(int nImageTypeID, const char* pEncodedData, const wchar_t* pImageFilePath);
+    static const int MAX_DECODED_IMAGE_SIDE = 8192;
     // The picture as a Base64 image, PNG with white made transparent.
     char* EncodeBase64SignImage(int nImageTypeID);
     // Base64 of the SVG, also left in the SVG temp file; null without ink or
@@ -41,6 +44,7 @@ public:
 
 private:
     bool HasFingerprintImage() const;
+    bool DecodableImage(const QByteArray& bytes, const char* format) const;
     char* EncodeSnapshot(int nImageTypeID, bool bTransparent);
     bool SaveDrawingImageAsPDFFile(QImage image, const QString& path, int nDPI);
     bool SaveDrawingImageAsSVGFile(const QImage& image, const QString& path, int nDPI, const QRect& rcBoundBox);

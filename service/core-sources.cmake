@@ -2,6 +2,7 @@ set(VT_SERVICE_CORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/websocketthread.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/websocketservice.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/servicelistener.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/clientguard.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/accesssettings.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/sitepolicy.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/requesttable.cpp
@@ -11,4 +12,5 @@ set(VT_SERVICE_CORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjsave.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjlive.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/livestream.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/safefilewrite.cpp
 )

@@ -1,10 +1,13 @@
 #include <QApplication>
 
 #include "detectsigngleinstance.h"
+#include "servicelistener.h"
 #include "systraymenumgr.h"
 
 int main(int argc, char* argv[])
 {
+    // Every client holds a descriptor: use all the system allows us.
+    ServiceListener::RaiseDescriptorLimit();
     auto* pApp = new QApplication(argc, argv);
 
     auto* pDetect = new DetectSigngleInstance(nullptr);

@@ -76,7 +76,7 @@ QString SubscribePenData(const RequestCall& c) { c.SubscribePenData(c.Int(0) == 
 // "1" whether or not a pad is open; a null reply without a pad means the
 // handler runs either way.
 const RequestRow ROWS[] = {
-    // Func                    members read                                                        no pad    handler
+    // Func                    members read                                                        no pad    handler, refused while open, large buffers
     {"InitialDevice",          {"id", "width", "height"},                                          nullptr,  InitialDevice, true}, // refused while a pad is open
     {"UnInitialDevice",        {"id"},                                                             nullptr,  UnInitialDevice}, // "id" is ignored
     {"GetAboutInfo",           {},                                                                 "",       GetAboutInfo},
@@ -84,7 +84,7 @@ const RequestRow ROWS[] = {
     {"SetPenColor",            {"r", "g", "b"},                                                    "1",      SetPenColor},
     {"SetPenWidth",            {"width"},                                                          "1",      SetPenWidth},
     {"SetPenStyle",            {"style"},                                                          "1",      SetPenStyle},
-    {"SaveDrawingImage",       {"type", "dpi", "path"},                                            "",       SaveDrawingImage},
+    {"SaveDrawingImage",       {"type", "dpi", "path"},                                            "",       SaveDrawingImage, false, true},
     {"GetSize",                {},                                                                 "0",      GetSize},
     {"GetPointer",             {},                                                                 "[]",     GetPointer},
     {"SetClip",                {"width", "height"},                                                "1",      SetClip},
@@ -95,18 +95,47 @@ const RequestRow ROWS[] = {
     {"OpenLCD",                {},                                                                 "1",      OpenLCD},
     {"CloseLCD",               {},                                                                 "1",      CloseLCD},
     {"GetDeviceInfo",          {"type"},                                                           "",       GetDeviceInfo},
-    {"Encode",                 {"type"},                                                           "",       Encode},
-    {"Decode",                 {"type", "data", "path"},                                           "",       Decode}, // no "path" for ink
+    {"Encode",                 {"type"},                                                           "",       Encode, false, true},
+    {"Decode",                 {"type", "data", "path"},                                           "",       Decode, false, true}, // no "path" for ink
     {"GetDecodeFilePath",      {},                                                                 "",       GetDecodeFilePath},
-    {"GetInks",                {},                                                                 "",       GetInks},
+    {"GetInks",                {},                                                                 "",       GetInks, false, true},
     {"SetDisplayedFPImageAt",  {"canvaswidth", "canvasheight", "left", "top", "width", "height"},  "1",      SetDisplayedFPImageAt},
-    {"GetFingerPrintImage",    {"fpimageonly"},                                                    "",       GetFingerPrintImage},
+    {"GetFingerPrintImage",    {"fpimageonly"},                                                    "",       GetFingerPrintImage, false, true},
     {"SubscribePenData",       {"enable"},                                                         nullptr,  SubscribePenData}, // "1" on, else off
 };
 
 QString ReplyWithoutPad(const RequestCall& c)
 {
     return QString::fromLatin1(c.pRow->pszReplyWithoutPad);
+}
+
+// Qt's JSON reader decodes each string with QString::fromUtf8, which drops
+// a byte order mark at the start: "\xEF\xBB\xBFClear" would read as "Clear".
+// Written as the escape \ufeff the mark survives, and both spellings mean
+// the same JSON text. Marks outside strings are left as they are.
+QString KeepByteOrderMarks(const QString& message)
+{
+    const QChar bom(0xFEFF);
+    if (!message.contains(bom))
+        return message;
+    QString out;
+    out.reserve(message.size() + 16);
+    bool bInString = false;
+    bool bEscaped = false;
+    for (const QChar c : message) {
+        if (bInString && c == bom) {
+            out += QLatin1String("\\ufeff");
+            continue;
+        }
+        out += c;
+        if (bEscaped)
+            bEscaped = false;
+        else if (bInString && c == QLatin1Char('\\'))
+            bEscaped = true;
+        else if (c == QLatin1Char('"'))
+            bInString = !bInString;
+    }
+    return out;
 }
 
 } // namespace
@@ -153,7 +182,7 @@ RequestCall WebSocketService::Lookup(const QString& message, QWebSocket* pFrom)
 {
     static const char* const LABEL = "WebSocketService::ProcessRequestedJsonString()";
     RequestCall call;
-    call.request = QJsonDocument::fromJson(message.toUtf8()).object();
+    call.request = QJsonDocument::fromJson(KeepByteOrderMarks(message).toUtf8()).object();
     if (!call.request.contains(QStringLiteral("Func"))) {
         VT_LOG(LABEL, "<%ld>-Leave due to 'bContainFuncKey == false' !!!");
         return RequestCall();

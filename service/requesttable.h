@@ -20,6 +20,7 @@ struct RequestRow {
     const char* pszReplyWithoutPad; // null: the handler runs with or without a pad
     RequestHandler handler;
     bool bRefusedWhileOpen = false; // no reply while a pad is open
+    bool bLargeBuffers = false;     // may build and free whole images: memory goes back to the system after
 };
 
 // An accepted request, ready to be answered by calling pfnAnswer(call).

@@ -3,6 +3,7 @@
 #include "signobjmodels.h"
 
 #include "compactjson.h"
+#include "safefilewrite.h"
 #include "signobjsdk.h"
 #include "vtlog.h"
 
@@ -56,6 +57,11 @@ bool leavesTmp(const QString& strPath)
     return parts.contains(QStringLiteral(".."));
 }
 
+bool IsRasterType(int nType)
+{
+    return nType == EBITI_BITMAP || nType == EBITI_JPG || nType == EBITI_PNG;
+}
+
 } // namespace
 
 int SignObjAdapter::SaveDrawingImageTo(int nType, int nDPI, const QString& strFullPath, const char* pszOperation)
@@ -73,7 +79,23 @@ QString SignObjAdapter::SaveDrawImage(int nType, int nDPI, QString strPath)
         return QString("");
     if (!strPath.contains(QLatin1Char('/')))
         strPath = QLatin1String(TMP_DIR) + strPath;
-    const int nResult = SaveDrawingImageTo(nType, nDPI, strPath, "SaveDrawImage");
+    int nResult = ARI_NO_DATA;
+    SafeFileWrite::Kind kind;
+    if (!SafeFileWrite::KindOfType(nType, &kind)) {
+        // Writes no file: the SDK answers for the type.
+        nResult = SaveDrawingImageTo(nType, nDPI, strPath, "SaveDrawImage");
+    } else {
+        SafeFileWrite file;
+        if (!file.Prepare(strPath, kind)) {
+            ADAPTER_LOG("SaveDrawImage", "<%ld>-refused: %s", file.Why().toUtf8().constData());
+        } else {
+            nResult = SaveDrawingImageTo(nType, nDPI, file.WritePath(), "SaveDrawImage");
+            if (nResult == ARI_SUCCESS && !file.Commit()) {
+                ADAPTER_LOG("SaveDrawImage", "<%ld>-not saved: %s", file.Why().toUtf8().constData());
+                nResult = ARI_NO_DATA;
+            }
+        }
+    }
     const QString strResult = nResult == ARI_SUCCESS ? strPath : QString::number(nResult);
     ADAPTER_LOG("SaveDrawImage", "<%ld>-Leave with strResult.length=%d", strResult.length());
     return strResult;
@@ -89,11 +111,21 @@ QString SignObjAdapter::Decode(int nType, QString strPath, QString strData)
         ADAPTER_LOG("Decode", "<%ld>-refused: path '%s' would leave /tmp/", strPath.toUtf8().constData());
         return QString("");
     }
-    m_strDecodeFilePath = QLatin1String(TMP_DIR) + strPath;
+    const QString strFullPath = QLatin1String(TMP_DIR) + strPath;
+    // Image types write the file: the name must fit, and the file is
+    // written beside it and renamed into place.
+    SafeFileWrite file;
+    if (IsRasterType(nType) && !file.Prepare(strFullPath, SafeFileWrite::Kind::Raster)) {
+        ADAPTER_LOG("Decode", "<%ld>-refused: %s", file.Why().toUtf8().constData());
+        return QString("");
+    }
+    m_strDecodeFilePath = strFullPath;
     const QByteArray data = strData.toUtf8();
-    std::wstring wstrPath = m_strDecodeFilePath.toStdWString();
+    std::wstring wstrPath = (IsRasterType(nType) ? file.WritePath() : strFullPath).toStdWString();
     const int nResult = Pfn<sdkfn::Base64Decode>(EP_Base64Decode)(m_traits.nDeviceType, nType, data.constData(), &wstrPath[0]);
     ADAPTER_LOG("Decode", "<%ld>-after call %s(), nResult=%d", PfnName(EP_Base64Decode).c_str(), nResult);
+    if (IsRasterType(nType) && nResult == ARI_SUCCESS && !file.Commit())
+        ADAPTER_LOG("Decode", "<%ld>-not saved: %s", file.Why().toUtf8().constData());
 
     if (nType != EBITI_INK || !Available(EP_GetTotalDecodePacketsNumber) || !Available(EP_GetDecodePacketsData))
         return QString("");

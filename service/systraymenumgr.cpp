@@ -12,6 +12,7 @@
 
 #include "checksystraythread.h"
 #include "sitepermission.h"
+#include "traystatus.h"
 #include "vtlog.h"
 #include "websocketthread.h"
 
@@ -171,6 +172,8 @@ void SysTrayMenuMgr::OpenWebSocketService(bool bOpenService)
         m_pWebSocketThread = new WebSocketThread(this, INIDATA.nWebSocketPort, AccessSettings::Load());
         m_pSitePermission = new SitePermission(m_pWebSocketThread, INIDATA.nUILangID,
                                                QString::fromUtf8(MenuTextsFor(INIDATA.nUILangID).title), m_pWebSocketThread);
+        if (m_pTrayStatus)
+            connect(m_pWebSocketThread, &WebSocketThread::ListenResult, m_pTrayStatus, &TrayStatus::ServiceListening);
         m_pWebSocketThread->start(QThread::InheritPriority);
         VtDesktopTrace(QStringLiteral("service started on port %1").arg(INIDATA.nWebSocketPort));
         return;
@@ -202,6 +205,7 @@ void SysTrayMenuMgr::CreateSystemTray()
     const MenuTexts& texts = MenuTextsFor(INIDATA.nUILangID);
     const QString title = QString::fromUtf8(texts.title);
 
+    m_pTrayStatus = new TrayStatus(m_pTrayIcon, INIDATA.nUILangID, this);
     OpenWebSocketService(true);
 
     auto* pTitleAction = new QAction(title, this);

@@ -9,6 +9,7 @@ class QMenu;
 class QSystemTrayIcon;
 class CheckSysTrayThread;
 class SitePermission;
+class TrayStatus;
 class WebSocketThread;
 
 // The program's only user interface: waits for the system tray, reads the
@@ -62,6 +63,7 @@ private:
     QSystemTrayIcon* m_pTrayIcon = nullptr;
     QMenu* m_pTrayMenu = nullptr;
     SitePermission* m_pSitePermission = nullptr; // lives as long as the service thread
+    TrayStatus* m_pTrayStatus = nullptr; // the service's state on the icon
 };
 
 // Test builds only: with VTINKHOST_TEST_REPORT set, the program reports its

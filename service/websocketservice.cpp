@@ -1,5 +1,6 @@
 #include "websocketservice.h"
 
+#include "clientguard.h"
 #include "compactjson.h"
 #include "livestream.h"
 #include "requesttable.h"
@@ -63,9 +64,11 @@ bool WebSocketService::Listen(quint16 port)
                              pListener->serverError() == QAbstractSocket::UnsupportedSocketOperationError;
         VT_LOG("WebSocketService::WebSocketService()", "<%ld>-listen on %s port %d failed: %s",
                address.toString().toUtf8().constData(), (int)nPort, pListener->errorString().toUtf8().constData());
+        const QString strError = pListener->errorString();
         delete pListener;
         if (bNoIPv6 && !m_listeners.isEmpty())
             continue; // a computer without IPv6 is served on 127.0.0.1 alone
+        m_strListenError = strError;
         for (QTcpServer* p : qAsConst(m_listeners))
             delete p;
         m_listeners.clear();
@@ -97,7 +100,8 @@ WebSocketService::~WebSocketService()
     delete m_pSignObjMgr; // closes the open pad
     m_pSignObjMgr = nullptr;
     for (QTcpServer* pListener : qAsConst(m_listeners))
-        pListener->close();
+        delete pListener; // closes it
+    m_listeners.clear();
     m_pWebSocketServer->close();
 }
 
@@ -119,6 +123,10 @@ WebSocketService::Status WebSocketService::status() const
         status.nPenSubscribers += client.bPenData ? 1 : 0;
     }
     status.nQuestions = m_questions.size();
+    for (QTcpServer* pListener : m_listeners)
+        status.nAcceptPauses += static_cast<ServiceListener*>(pListener)->AcceptPauses();
+    status.nRefusedConnections = m_nRefusedConnections;
+    status.nBacklogCloses = m_nBacklogCloses;
     return status;
 }
 
@@ -142,6 +150,9 @@ void WebSocketService::onNewConnection()
     QWebSocket* pSocket = m_pWebSocketServer->nextPendingConnection();
     if (!pSocket)
         return;
+    // Larger frames and messages are refused from their header, unread.
+    pSocket->setMaxAllowedIncomingFrameSize(quint64(m_access.nMaxMessageBytes));
+    pSocket->setMaxAllowedIncomingMessageSize(quint64(m_access.nMaxMessageBytes));
     Client client;
     client.pSocket = pSocket;
     client.strOrigin = pSocket->origin();
@@ -153,6 +164,20 @@ void WebSocketService::onNewConnection()
     VT_LOG("WebSocketService::onNewConnection()", "<%ld>-client %s:%d, site '%s': %s",
            pSocket->peerAddress().toString().toUtf8().constData(), (int)pSocket->peerPort(),
            client.strSite.toUtf8().constData(), verdict.pszReason);
+    QTcpSocket* pTcpSocket = nullptr;
+    for (QTcpServer* pListener : qAsConst(m_listeners))
+        if (!pTcpSocket)
+            pTcpSocket = static_cast<ServiceListener*>(pListener)->SocketOf(pSocket->peerAddress(), pSocket->peerPort());
+    client.pOutbox = new ClientOutbox(pSocket, pTcpSocket, m_access.nMaxPendingBytes);
+    const QString strCap = CapExceeded(client);
+    if (!strCap.isEmpty()) {
+        VT_LOG("WebSocketService::onNewConnection()", "<%ld>-refused: %s", strCap.toUtf8().constData());
+        ++m_nRefusedConnections;
+        pSocket->setParent(this);
+        connect(pSocket, &QWebSocket::disconnected, pSocket, &QObject::deleteLater);
+        client.pOutbox->Close(VT_CLOSE_TRY_AGAIN_LATER, strCap);
+        return;
+    }
     connect(pSocket, &QWebSocket::disconnected, this, &WebSocketService::socketDisconnected);
     m_clients.append(client);
     const bool bAsk = verdict.eAction == SiteVerdict::Action::Ask && m_nAskTimeoutMs > 0;
@@ -165,6 +190,37 @@ void WebSocketService::onNewConnection()
     m_clients.last().bAllowed = verdict.eAction == SiteVerdict::Action::Allow;
     if (bAsk)
         Ask(client.strSite, client.bRemote);
+}
+
+QString WebSocketService::CapExceeded(const Client& client) const
+{
+    int nSameOrigin = 0;
+    int nSameRemoteHost = 0;
+    for (const Client& other : m_clients) {
+        if (!client.strOrigin.isEmpty() && other.strOrigin == client.strOrigin)
+            ++nSameOrigin;
+        if (!client.bLoopbackPeer && other.peer.isEqual(client.peer, QHostAddress::TolerantConversion))
+            ++nSameRemoteHost;
+    }
+    return ConnectionCapExceeded(m_access, m_clients.size(), nSameOrigin, nSameRemoteHost);
+}
+
+bool WebSocketService::SendText(const Client& client, const QString& text)
+{
+    if (!client.pOutbox || client.pOutbox->IsClosing())
+        return false;
+    const bool bSent = client.pOutbox->PostText(text);
+    m_nBacklogCloses += !bSent; // refused only when it closed for its backlog
+    return bSent;
+}
+
+bool WebSocketService::SendBinary(const Client& client, const QByteArray& bytes)
+{
+    if (!client.pOutbox || client.pOutbox->IsClosing())
+        return false;
+    const bool bSent = client.pOutbox->PostBinary(bytes);
+    m_nBacklogCloses += !bSent;
+    return bSent;
 }
 
 WebSocketService::Client* WebSocketService::FindClient(const QWebSocket* pSocket)
@@ -191,7 +247,7 @@ void WebSocketService::Refuse(QWebSocket* pSocket)
     disconnect(pSocket, &QWebSocket::binaryMessageReceived, this, nullptr);
     VT_LOG("WebSocketService::Refuse()", "<%ld>-site '%s' refused", client.strSite.toUtf8().constData());
     // The socket leaves the list when its disconnect is reported.
-    pSocket->close(QWebSocketProtocol::CloseCode(SITE_CLOSE_CODE), QString::fromLatin1(SITE_CLOSE_REASON));
+    client.pOutbox->Close(SITE_CLOSE_CODE, QString::fromLatin1(SITE_CLOSE_REASON));
 }
 
 void WebSocketService::Hold(Client& client, const HeldFrame& frame, qint64 nBytes)
@@ -290,7 +346,7 @@ void WebSocketService::SetAccess(const AccessSettings& access)
             if (!pSocket || !FindClient(pSocket) || !FindClient(pSocket)->bAllowed)
                 break;
             if (frame.bBinary)
-                pSocket->sendBinaryMessage(frame.bytes);
+                SendBinary(*FindClient(pSocket), frame.bytes);
             else
                 AnswerText(pSocket, frame.text);
         }
@@ -301,7 +357,8 @@ void WebSocketService::processTextMessage(QString message)
 {
     QWebSocket* pSocket = qobject_cast<QWebSocket*>(sender());
     Client* pClient = pSocket ? FindClient(pSocket) : nullptr;
-    if (!pClient || pClient->bRefused)
+    // Refused, or closed for sending too much: its requests are not served.
+    if (!pClient || pClient->bRefused || pClient->pOutbox->IsClosing())
         return;
     if (!pClient->bAllowed) {
         HeldFrame frame;
@@ -312,19 +369,30 @@ void WebSocketService::processTextMessage(QString message)
     // The row's handler runs straight from here: the lookup returns first.
     const RequestCall call = Lookup(message, pSocket);
     if (call.pRow)
-        SendReply(pSocket, call.pRow, call.pfnAnswer(call));
+        SendReply(pSocket, call.pRow, call.pfnAnswer(call), message.size());
+    else if (message.size() >= ClientOutbox::OUTBOX_HANDOVER_BYTES)
+        ReleaseFreedMemorySoon();
 }
 
 void WebSocketService::AnswerText(QWebSocket* pSocket, const QString& message)
 {
     const RequestCall call = Lookup(message, pSocket);
     if (call.pRow)
-        SendReply(pSocket, call.pRow, call.pfnAnswer(call));
+        SendReply(pSocket, call.pRow, call.pfnAnswer(call), message.size());
+    else if (message.size() >= ClientOutbox::OUTBOX_HANDOVER_BYTES)
+        ReleaseFreedMemorySoon();
 }
 
-void WebSocketService::SendReply(QWebSocket* pSocket, const RequestRow* pRow, const QString& strResult)
+void WebSocketService::SendReply(QWebSocket* pSocket, const RequestRow* pRow, const QString& strResult, int nRequestChars)
 {
-    pSocket->sendTextMessage(CompactReply(QLatin1String(pRow->pszFunc), strResult));
+    const QString reply = CompactReply(QLatin1String(pRow->pszFunc), strResult);
+    // The handler may have let go of large images or buffers.
+    if (nRequestChars >= ClientOutbox::OUTBOX_HANDOVER_BYTES || reply.size() >= ClientOutbox::OUTBOX_HANDOVER_BYTES ||
+        pRow->bLargeBuffers)
+        ReleaseFreedMemorySoon();
+    // The client may have gone while the handler ran (a slot of its own).
+    if (const Client* pTarget = FindClient(pSocket))
+        SendText(*pTarget, reply);
 }
 
 void WebSocketService::processBinaryMessage(QByteArray message)
@@ -340,7 +408,7 @@ void WebSocketService::processBinaryMessage(QByteArray message)
         Hold(*pClient, frame, message.size());
         return;
     }
-    pSocket->sendBinaryMessage(message);
+    SendBinary(*pClient, message);
 }
 
 void WebSocketService::socketDisconnected()
@@ -364,13 +432,15 @@ void WebSocketService::BroadcastResponseBackToClient(QString text)
 
 void WebSocketService::PushToClients(const QString& text, Push kind)
 {
-    // Nothing reaches a connection that is not allowed (yet).
-    for (const Client& client : qAsConst(m_clients)) {
+    // Nothing reaches a connection that is not allowed (yet). A copy: a
+    // client closed for its backlog may leave the list meanwhile.
+    const QList<Client> clients = m_clients;
+    for (const Client& client : clients) {
         if (!client.pSocket || !client.bAllowed)
             continue;
         if (kind != Push::KeyEvent && !client.bPenData)
             continue;
-        client.pSocket->sendTextMessage(text);
+        SendText(client, text);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QString>
 
 class LiveStream;
+class ClientOutbox;
 class QTimer;
 class QTcpServer;
 class QWebSocket;
@@ -47,6 +48,8 @@ public:
     // Port actually listened on (the system's choice for port 0); 0 when
     // listening failed.
     quint16 serverPort() const;
+    // Why listening failed; empty while listening.
+    QString listenError() const { return m_strListenError; }
 
     // A read-only view of the state, for tests and benchmarks.
     struct Status {
@@ -58,6 +61,9 @@ public:
         int nWaitingClients = 0;    // connections whose site the user is asked about
         int nQuestions = 0;         // sites the user is asked about
         int nPenSubscribers = 0;
+        int nAcceptPauses = 0;      // accepting paused for lack of descriptors
+        int nRefusedConnections = 0; // closed at once: over a connection cap
+        int nBacklogCloses = 0;     // closed for too many bytes waiting to be sent
     };
     Status status() const;
     // The device-object manager, for operations without a request name;
@@ -115,16 +121,23 @@ private:
         QList<HeldFrame> held;
         qint64 nHeldBytes = 0;
         bool bPenData = false;      // "SubscribePenData": gets pen and device-status pushes
+        ClientOutbox* pOutbox = nullptr; // the one way out to it (a child of the socket)
     };
     Client* FindClient(const QWebSocket* pSocket);
     // "SubscribePenData" of one connection (null: none, nothing changes).
     void SubscribePenData(const QWebSocket* pSocket, bool bEnable);
     void UpdatePenDataWanted();
+    // Every frame to a client goes out through these: they keep its unsent
+    // bytes bounded. False when nothing was sent.
+    bool SendText(const Client& client, const QString& text);
+    bool SendBinary(const Client& client, const QByteArray& bytes);
+    // Connection caps: "" when the new client may stay, else why not.
+    QString CapExceeded(const Client& client) const;
     bool Listen(quint16 port);
     // Answers a released held request (a request of an allowed page is
     // answered straight from processTextMessage).
     void AnswerText(QWebSocket* pSocket, const QString& message);
-    void SendReply(QWebSocket* pSocket, const RequestRow* pRow, const QString& strResult);
+    void SendReply(QWebSocket* pSocket, const RequestRow* pRow, const QString& strResult, int nRequestChars);
     void Hold(Client& client, const HeldFrame& frame, qint64 nBytes);
     void Refuse(QWebSocket* pSocket);
     void Ask(const QString& strSite, bool bRemote);
@@ -142,10 +155,13 @@ private:
     AccessSettings m_access;
     QList<Client> m_clients;
     int m_nPort = 0;
+    QString m_strListenError;
     SignObjManager* m_pSignObjMgr = nullptr;
     QTimer* m_pTimer = nullptr;
     bool m_bStartTimer = false;
     int m_nAskTimeoutMs = 0;               // 0: nobody to ask
     QHash<QString, QTimer*> m_questions;   // open questions by site, each with its deadline
     LiveStream* m_pLive = nullptr; // the open pad's live reports
+    int m_nRefusedConnections = 0;
+    int m_nBacklogCloses = 0;
 };

@@ -28,6 +28,9 @@ void WebSocketThread::run()
     connect(m_pWebSocketService, &WebSocketService::siteQuestionEnded, this, &WebSocketThread::siteQuestionEnded);
     connect(this, &WebSocketThread::accessChanged, m_pWebSocketService, &WebSocketService::SetAccess);
     m_nListeningPort = m_pWebSocketService->serverPort();
+    const quint16 nPort = m_nListeningPort.load();
+    emit ListenResult(nPort ? nPort : static_cast<quint16>(m_nWebSocketPort), nPort != 0,
+                      m_pWebSocketService->listenError());
     exec();
     m_nListeningPort = 0;
     // Tear the service down on its own thread: its sockets and socket

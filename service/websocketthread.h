@@ -34,6 +34,9 @@ Q_SIGNALS:
     void siteQuestion(const QString& strSite, bool bRemote);
     void siteQuestionEnded(const QString& strSite);
     void accessChanged(const AccessSettings& access);
+    // Once, when the service has tried to listen: the port listened on, or
+    // the configured one and why it could not be opened.
+    void ListenResult(int nPort, bool bListening, const QString& strReason);
 
 protected:
     void run() override;

@@ -1,5 +1,5 @@
 // Single-instance check against a scripted pgrep (output shapes) and the
-// real one (counting other processes).
+// real one (which processes count as another instance).
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -12,6 +12,12 @@
 
 #include "../common/skipexit.h"
 #include "detectsigngleinstance.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,38 +57,98 @@ protected:
     QByteArray m_oldPath;
 };
 
-struct OutputCase {
-    const char* name;
-    QByteArray output;
-    bool running;
+// A second process of this very program, live (blocked until killed) or a
+// zombie (ended, not reaped).
+class Copy
+{
+public:
+    explicit Copy(bool bLive)
+    {
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            if (bLive)
+                for (;;)
+                    ::pause();
+            ::_exit(0);
+        }
+        if (!bLive) // wait until it has ended, unreaped
+            for (int i = 0; i < 2000 && State() != 'Z'; ++i)
+                ::usleep(1000);
+    }
+    ~Copy()
+    {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    char State() const
+    {
+        QFile stat(QString("/proc/%1/stat").arg(m_pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return '?';
+        const QByteArray text = stat.readAll();
+        return text.at(text.lastIndexOf(") ") + 2);
+    }
+    QByteArray Pid() const { return QByteArray::number(m_pid); }
+
+private:
+    pid_t m_pid;
 };
 
-TEST_F(FakePgrep, SplitsAtEveryCarriageReturnAndLineFeed)
+QByteArray OwnPid()
 {
+    return QByteArray::number(QCoreApplication::applicationPid());
+}
+
+// pgrep's output is read line by line whatever the line ends; each process
+// counts only when it is a live process of this program other than the
+// caller.
+TEST_F(FakePgrep, CountsLiveCopiesOfThisProgramOnly)
+{
+    Copy live(true), zombie(false);
+    ASSERT_EQ('Z', zombie.State());
+    QProcess sleeper;
+    sleeper.start("sleep", {"60"});
+    ASSERT_TRUE(sleeper.waitForStarted());
+    const QByteArray self = OwnPid(), other = live.Pid(), dead = zombie.Pid(),
+                     foreign = QByteArray::number(sleeper.processId());
+    struct OutputCase {
+        const char* name;
+        QByteArray output;
+        bool running;
+    };
     const OutputCase cases[] = {
-        {"only the caller", "4242\n", false},
-        {"caller and one more", "4242\n4343\n", true},
-        {"CR LF line end gives an empty part more", "4242\r\n", true},
-        {"CR alone is one split", "4242\r", false},
-        {"CR line ends, two processes", "4242\r4343\r", true},
+        {"only the caller", self + "\n", false},
+        {"caller and a live copy", self + "\n" + other + "\n", true},
+        {"CR LF line ends", self + "\r\n" + other + "\r\n", true},
+        {"CR LF: the empty part is no process", self + "\r\n", false},
+        {"CR alone ends a line", other + "\r", true},
+        {"CR line ends, two processes", self + "\r" + other + "\r", true},
         {"no output", "", false},
-        {"text ends at a zero byte", QByteArray("4242\n\0" "4343\n", 11), false},
+        {"text ends at a zero byte", self + "\n" + QByteArray(1, '\0') + other + "\n", false},
+        {"a zombie", self + "\n" + dead + "\n", false},
+        {"another program", foreign + "\n", false},
+        {"a process that has ended", "999999999\n", false},
+        {"not a number", "vtinkhost\n", false},
     };
     for (const OutputCase& c : cases) {
         Output(c.output);
         DetectSigngleInstance detect;
         EXPECT_EQ(detect.IsProcessRunning("someprog"), c.running) << c.name;
     }
-    EXPECT_EQ(Args(), "-f someprog");
+    EXPECT_EQ(Args(), "-x someprog");
+    sleeper.kill();
+    sleeper.waitForFinished();
 }
 
-TEST_F(FakePgrep, AsksForTheProgramsOwnFileName)
+TEST_F(FakePgrep, AsksForTheProgramsProcessName)
 {
-    Output("1\n2\n");
+    Copy live(true);
+    Output(OwnPid() + "\n" + live.Pid() + "\n");
     DetectSigngleInstance detect;
     EXPECT_FALSE(detect.IsSingleInstance());
-    EXPECT_EQ(Args(), "-f " + QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-    Output("1\n");
+    // The kernel keeps 15 bytes of a process name.
+    EXPECT_EQ(Args(), "-x " + QFileInfo(QCoreApplication::applicationFilePath()).fileName().left(15));
+    Output(OwnPid() + "\n");
     EXPECT_TRUE(detect.IsSingleInstance());
 }
 
@@ -97,30 +163,36 @@ TEST(DetectSigngleInstance, MissingPgrepMeansNoOtherInstance)
     qputenv("PATH", oldPath);
 }
 
-// With the real pgrep: the caller itself is expected to match, so one
-// matching process is "not running" and two are "running". Any command line
-// that merely contains the name counts. Runs in an invocation of its own,
-// which a missing pgrep ends as skipped.
-TEST(DetectSigngleInstance, RealPgrepCountsMatchingCommandLines)
+// With the real pgrep: a process whose command line merely holds the name,
+// even as its first word, is not an instance; a zombie copy is not either;
+// a live copy of this program is.
+TEST(DetectSigngleInstance, RealPgrepCountsOnlyLiveCopies)
 {
     if (QStandardPaths::findExecutable("pgrep").isEmpty())
         vttest::ExitSkipped("pgrep not installed");
-    const QString token = QStringLiteral("vtprobe-%1-token").arg(QCoreApplication::applicationPid());
+    const QString name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     DetectSigngleInstance detect;
-    EXPECT_FALSE(detect.IsProcessRunning(token));
+    EXPECT_TRUE(detect.IsSingleInstance());
 
-    QProcess first, second;
-    // "; true" keeps sh alive so its command line (holding the token) stays.
-    first.start("sh", {"-c", "sleep 60; true", "editor-on-" + token});
-    ASSERT_TRUE(first.waitForStarted());
-    EXPECT_FALSE(detect.IsProcessRunning(token));
-    second.start("sh", {"-c", "sleep 60; true", token});
-    ASSERT_TRUE(second.waitForStarted());
-    EXPECT_TRUE(detect.IsProcessRunning(token));
-    first.kill();
-    second.kill();
-    first.waitForFinished();
-    second.waitForFinished();
+    QProcess mention, named;
+    // "; true" keeps sh alive so its command line (holding the name) stays.
+    mention.start("sh", {"-c", "sleep 60; true", "editor-on-" + name});
+    named.start("bash", {"-c", "exec -a " + name + " sleep 60"});
+    ASSERT_TRUE(mention.waitForStarted() && named.waitForStarted());
+    {
+        Copy zombie(false);
+        ASSERT_EQ('Z', zombie.State());
+        EXPECT_TRUE(detect.IsSingleInstance());
+    }
+    {
+        Copy live(true);
+        EXPECT_FALSE(detect.IsSingleInstance());
+    }
+    EXPECT_TRUE(detect.IsSingleInstance());
+    mention.kill();
+    named.kill();
+    mention.waitForFinished();
+    named.waitForFinished();
 }
 
 }  // namespace

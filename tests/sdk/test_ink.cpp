@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QBuffer>
 #include <QFile>
+#include <QImageReader>
 #include <QTemporaryDir>
 
 #include <cstring>
@@ -141,6 +142,47 @@ TEST_F(InkFormat, ImageDecodeWritesTheFileOnlyForItsFormat)
     const std::wstring bad = L"/nonexistent-dir/x.png";
     EXPECT_EQ(ARI_NO_DATA, VTQ220_Base64Decode(VTQ220_DEVICE, EBITI_PNG, png.toBase64().constData(),
                                                const_cast<wchar_t*>(bad.c_str())));
+}
+
+namespace {
+// A one-bit grey PNG of w x h, all black: a few kilobytes for any size.
+QByteArray blackPng(quint32 w, quint32 h)
+{
+    auto be32 = [](quint32 v) { return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v); };
+    auto chunk = [&](const char* type, const QByteArray& data) {
+        const QByteArray body = QByteArray(type) + data;
+        quint32 crc = 0xffffffffu;
+        for (char c : body) {
+            crc ^= uchar(c);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+        }
+        return be32(quint32(data.size())) + body + be32(~crc);
+    };
+    const QByteArray raw(int(h * (1 + (w + 7) / 8)), '\0'); // filter byte 0, then zero bits
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", be32(w) + be32(h) + QByteArray("\x01\x00\x00\x00\x00", 5)) +
+           chunk("IDAT", qCompress(raw, 9).mid(4)) + chunk("IEND", QByteArray());
+}
+} // namespace
+
+// The header decides: an image wider or higher than 8192 pixels is refused
+// before any pixel is decoded, and nothing is written.
+TEST_F(InkFormat, ImageDecodeRefusesMoreThan8192PixelsASide)
+{
+    QTemporaryDir dir;
+    struct Case { quint32 w, h; int nResult; };
+    const Case cases[] = {{8192, 8192, ARI_SUCCESS}, {8193, 1, ARI_NO_DATA}, {1, 8193, ARI_NO_DATA}, {16000, 16000, ARI_NO_DATA}};
+    for (const Case& c : cases) {
+        const QString name = dir.filePath(QString("%1x%2.png").arg(c.w).arg(c.h));
+        const std::wstring out = W(name);
+        EXPECT_EQ(c.nResult, VTQ220_Base64Decode(VTQ220_DEVICE, EBITI_PNG, blackPng(c.w, c.h).toBase64().constData(),
+                                                 const_cast<wchar_t*>(out.c_str()))) << c.w << "x" << c.h;
+        EXPECT_EQ(c.nResult == ARI_SUCCESS ? QSize(int(c.w), int(c.h)) : QSize(), QImageReader(name).size());
+    }
+    // A header too broken to tell the size: refused as well.
+    const std::wstring out = W(dir.filePath("broken.png"));
+    EXPECT_EQ(ARI_NO_DATA, VTQ220_Base64Decode(VTQ220_DEVICE, EBITI_PNG, QByteArray("\x89PNG\r\n\x1a\n").toBase64().constData(),
+                                               const_cast<wchar_t*>(out.c_str())));
 }
 
 TEST_F(InkFormat, PointTimeText)

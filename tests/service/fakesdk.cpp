@@ -74,6 +74,16 @@ std::string wide(const wchar_t* p)
     return s;
 }
 
+// Writes text to the file the caller named, as the SDK writes an image.
+bool writeFile(const wchar_t* pPath, const std::string& text)
+{
+    FILE* f = pPath ? fopen(wide(pPath).c_str(), "w") : nullptr;
+    if (!f)
+        return false;
+    fputs(text.c_str(), f);
+    return fclose(f) == 0;
+}
+
 } // namespace
 
 #define FAKE_FAMILY(P)                                                                                                  \
@@ -113,7 +123,9 @@ std::string wide(const wchar_t* p)
     int P##SaveDrawingImage(int t, int n, wchar_t* p, int d)                                                           \
     {                                                                                                                   \
         record(#P "SaveDrawingImage(%d,%d,%s,%d)", t, n, wide(p).c_str(), d);                                          \
-        return g_fakeConfig.nPoints ? 0 : ARI_NO_DATA;                                                                  \
+        if (!g_fakeConfig.nPoints)                                                                                      \
+            return ARI_NO_DATA;                                                                                         \
+        return writeFile(p, "saved type " + std::to_string(n)) ? 0 : ARI_NO_DATA;                                      \
     }                                                                                                                   \
     int P##SetSaveCenterImageClip(int t, bool b, int x, int y) { record(#P "SetSaveCenterImageClip(%d,%d,%d,%d)", t, b, x, y); return 0; } \
     int P##getDeviceInfo(int t, int i, void* p)                                                                         \
@@ -134,6 +146,8 @@ std::string wide(const wchar_t* p)
     int P##Base64Decode(int t, int n, const char* d, wchar_t* p)                                                       \
     {                                                                                                                   \
         record(#P "Base64Decode(%d,%d,%s,%s)", t, n, d, wide(p).c_str());                                              \
+        if (n >= 1 && n <= 3)                                                                                           \
+            return writeFile(p, std::string("decoded ") + d) ? 0 : ARI_NO_DATA;                                        \
         return 0;                                                                                                       \
     }                                                                                                                   \
     int P##GetTotalDecodePacketsNumber(int) { return 2; }                                                              \

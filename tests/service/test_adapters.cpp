@@ -12,6 +12,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLibrary>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include "../common/qtestselect.h"
@@ -49,6 +52,12 @@ private:
     QLibrary* m_pFake = nullptr; // keeps the stand-in loaded and reaches its state
     FakeSdkConfig* m_pConfig = nullptr;
     char* m_pLog = nullptr;
+
+    static QString readFile(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString("<missing>");
+    }
 
     QString takeLog()
     {
@@ -254,26 +263,55 @@ private Q_SLOTS:
         QCOMPARE(takeLog(), QString("RUVU410_SetPenWidth(3,4);RUVU410_GetHWPadID(3,32);"));
     }
 
+    // The name rules: a bare name goes to /tmp/, a path is used as given;
+    // the SDK writes a fresh file in the same folder, with the same suffix,
+    // which then takes the name.
     void saveAndDecodePaths()
     {
+        const QString tag = QString("vtadapt-%1").arg(QCoreApplication::applicationPid());
+        QTemporaryDir home;
+        const auto removeFiles = qScopeGuard([&] {
+            QDir("/tmp/" + tag).removeRecursively();
+            QFile::remove("/tmp/" + tag + "-a.png");
+            QFile::remove("/tmp/" + tag + "-x.png");
+            QFile::remove("/tmp/..name.png");
+        });
+        QVERIFY(QDir().mkpath(m_strBinDir + "/fakesdk/sub") && QDir("/tmp").mkpath(tag));
+        const QString bare = tag + "-a.png";
         SignObjQ210 q210;
-        QCOMPARE(q210.SaveDrawImage(3, 0, "a.png"), QString("-8"));
+        QCOMPARE(q210.SaveDrawImage(3, 0, bare), QString("-8"));
         m_pConfig->nPoints = 1;
-        QCOMPARE(q210.SaveDrawImage(3, 0, "a.png"), QString("/tmp/a.png"));
-        QCOMPARE(q210.SaveDrawImage(3, 1, "/home/u/a.png"), QString("/home/u/a.png"));
+        QCOMPARE(q210.SaveDrawImage(3, 0, bare), "/tmp/" + bare);
+        QCOMPARE(q210.SaveDrawImage(3, 1, home.path() + "/a.png"), home.path() + "/a.png");
         QCOMPARE(q210.SaveDrawImage(1, 0, "sub/a.bmp"), QString("sub/a.bmp"));
-        QCOMPARE(takeLog(), QString("VTQ210_SaveDrawingImage(2,3,/tmp/a.png,0);VTQ210_SaveDrawingImage(2,3,/tmp/a.png,0);"
-                                    "VTQ210_SaveDrawingImage(2,3,/home/u/a.png,1);VTQ210_SaveDrawingImage(2,1,sub/a.bmp,0);"));
+        const QStringList saves = takeLog().split(';', Qt::SkipEmptyParts);
+        QCOMPARE(saves.size(), 4);
+        const char* const wants[][3] = {{"3", "a\\.png", "0"}, {"3", "a\\.png", "0"}, {"3", "a\\.png", "1"}, {"1", "a\\.bmp", "0"}};
+        for (int i = 0; i < 4; ++i) {
+            const QRegularExpression rx(QString("^VTQ210_SaveDrawingImage\\(2,%1,/proc/self/fd/\\d+/\\.(%2-)?%3-\\w{8}\\.%4,%5\\)$")
+                                            .arg(wants[i][0], i < 2 ? tag : QString("x{0}"), wants[i][1],
+                                                 QString(wants[i][1]).right(3), wants[i][2]));
+            QVERIFY2(rx.match(saves[i]).hasMatch(), qPrintable(saves[i]));
+        }
+        for (const QString& f : {"/tmp/" + bare, home.path() + "/a.png"})
+            QCOMPARE(readFile(f), QString("saved type 3"));
+        QCOMPARE(readFile(m_strBinDir + "/fakesdk/sub/a.bmp"), QString("saved type 1"));
+        QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"a.png"})); // no fresh file left
 
         QCOMPARE(q210.GetDecodeFilePath(), QString(""));
-        QCOMPARE(q210.Decode(3, "x.png", "QUJD"), QString(""));
-        QCOMPARE(q210.GetDecodeFilePath(), QString("/tmp/x.png"));
-        QCOMPARE(q210.Decode(3, "/a/b.png", "QUJD"), QString(""));
-        QCOMPARE(q210.GetDecodeFilePath(), QString("/tmp//a/b.png"));
+        QCOMPARE(q210.Decode(3, tag + "-x.png", "QUJD"), QString(""));
+        QCOMPARE(q210.GetDecodeFilePath(), "/tmp/" + tag + "-x.png");
+        QCOMPARE(readFile("/tmp/" + tag + "-x.png"), QString("decoded QUJD"));
+        QCOMPARE(q210.Decode(3, "/" + tag + "/b.png", "QUJD"), QString(""));
+        QCOMPARE(q210.GetDecodeFilePath(), "/tmp//" + tag + "/b.png");
+        QCOMPARE(readFile("/tmp/" + tag + "/b.png"), QString("decoded QUJD"));
         QCOMPARE(q210.Decode(3, "..name.png", "QUJD"), QString(""));
         QCOMPARE(q210.GetDecodeFilePath(), QString("/tmp/..name.png"));
-        QCOMPARE(takeLog(), QString("VTQ210_Base64Decode(2,3,QUJD,/tmp/x.png);VTQ210_Base64Decode(2,3,QUJD,/tmp//a/b.png);"
-                                    "VTQ210_Base64Decode(2,3,QUJD,/tmp/..name.png);"));
+        const QStringList decodes = takeLog().split(';', Qt::SkipEmptyParts);
+        QCOMPARE(decodes.size(), 3);
+        for (const QString& d : decodes)
+            QVERIFY2(QRegularExpression("^VTQ210_Base64Decode\\(2,3,QUJD,/proc/self/fd/\\d+/\\..+\\.png\\)$").match(d).hasMatch(),
+                     qPrintable(d));
         // Paths that would leave /tmp/ are refused: nothing written, path kept.
         for (const char* path : {"../../home/user/.profile", "a/../../etc/x", "..", "/..//x", "a/.."}) {
             QCOMPARE(q210.Decode(3, path, "QUJD"), QString(""));
@@ -284,6 +322,88 @@ private Q_SLOTS:
         QCOMPARE(q210.Decode(6, "", "INK"), QString("[{\"bStrokeEnd\":\"0\",\"x\":\"100\",\"y\":\"200\"},"
                                                     "{\"bStrokeEnd\":\"1\",\"x\":\"101\",\"y\":\"201\"}]"));
         QCOMPARE(q210.GetDecodeFilePath(), QString("/tmp/"));
+        QCOMPARE(takeLog(), QString("VTQ210_Base64Decode(2,6,INK,/tmp/);"));
+    }
+
+    // Files named by a page: the suffix must fit the type, no "..", no NUL,
+    // a link planted at the name is replaced rather than written through,
+    // and under /tmp/ no folder on the way may be a link. Refusals answer
+    // "-8" (Decode: nothing, and its path stays) and write nothing.
+    void fileWriteRules()
+    {
+        const QString tag = QString("vtrules-%1").arg(QCoreApplication::applicationPid());
+        const QString tmp = "/tmp/" + tag;
+        // Not under /tmp/: the build folder, or /var/tmp/ for a build under /tmp/.
+        const QString outside = (m_strBinDir.startsWith("/tmp/") ? QString("/var/tmp") : m_strBinDir) + "/" + tag;
+        QTemporaryDir victimDir(m_strBinDir + "/victim-XXXXXX");
+        const QString victim = victimDir.path() + "/precious.txt";
+        const auto removeDirs = qScopeGuard([&] {
+            QDir(tmp).removeRecursively();
+            QDir(outside).removeRecursively();
+        });
+        for (const QString& d : {tmp, outside})
+            QVERIFY(QDir().mkpath(d));
+        auto write = [](const QString& path, const QByteArray& bytes) {
+            QFile f(path);
+            return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+        };
+        QVERIFY(write(victim, "keep me"));
+        QVERIFY(write(tmp + "/notes.txt", "my notes"));
+        SignObjQ210 q210;
+        m_pConfig->nPoints = 1;
+
+        struct Case { int nType; QString path; bool bSaved; };
+        const Case cases[] = {
+            {8, tmp + "/notes.txt", false}, {7, tmp + "/notes.txt", false}, {3, tmp + "/a.txt", false},
+            {7, tmp + "/a.svg", false},     {8, tmp + "/a.pdf", false},     {1, tmp + "/noext", false},
+            {3, tmp + "/", false},          {2, tmp + "/../" + tag + "/a.jpg", false},
+            {3, "../" + tag + "/a.png", false}, {3, tmp + "/a" + QChar(0) + ".png", false},
+            {8, tmp + "/a.SVG", true},      {7, tmp + "/a.pdf", true},      {1, tmp + "/a.jpeg", true},
+            {2, tmp + "/b.png", true},      {3, tmp + "/c.bmp", true},      {1, tmp + "/./d.jpg", true},
+        };
+        for (const Case& c : cases) {
+            const QString result = q210.SaveDrawImage(c.nType, 0, c.path);
+            QCOMPARE(result, c.bSaved ? c.path : QString("-8"));
+            QCOMPARE(takeLog().isEmpty(), !c.bSaved); // refused before the SDK was asked
+            if (c.bSaved)
+                QCOMPARE(readFile(c.path), QString("saved type %1").arg(c.nType));
+        }
+        QCOMPARE(readFile(tmp + "/notes.txt"), QString("my notes"));
+        QVERIFY(!QFile::exists(tmp + "/a.txt") && !QFile::exists(tmp + "/a"));
+
+        // A link planted at the name, in /tmp/ and elsewhere: replaced.
+        for (const QString& dir : {tmp, outside}) {
+            QVERIFY(QFile::link(victim, dir + "/link.png"));
+            QCOMPARE(q210.SaveDrawImage(3, 0, dir + "/link.png"), dir + "/link.png");
+            QVERIFY(!QFileInfo(dir + "/link.png").isSymLink());
+            QCOMPARE(readFile(dir + "/link.png"), QString("saved type 3"));
+            QCOMPARE(readFile(victim), QString("keep me"));
+        }
+        QVERIFY(QFile::link(victim, tmp + "/dlink.png"));
+        QCOMPARE(q210.Decode(3, tag + "/dlink.png", "QUJD"), QString(""));
+        QCOMPARE(q210.GetDecodeFilePath(), tmp + "/dlink.png");
+        QCOMPARE(readFile(tmp + "/dlink.png"), QString("decoded QUJD"));
+        QCOMPARE(readFile(victim), QString("keep me"));
+        takeLog();
+
+        // A folder link: refused under /tmp/, followed elsewhere.
+        for (const QString& dir : {tmp, outside})
+            QVERIFY(QFile::link(victimDir.path(), dir + "/folder"));
+        QCOMPARE(q210.SaveDrawImage(3, 0, tmp + "/folder/a.png"), QString("-8"));
+        QCOMPARE(q210.Decode(3, tag + "/folder/a.png", "QUJD"), QString(""));
+        QCOMPARE(q210.Decode(2, tag + "/a" + QChar(0) + ".txt", "QUJD"), QString(""));
+        QCOMPARE(q210.Decode(1, tag + "/b.txt", "QUJD"), QString(""));
+        QCOMPARE(q210.GetDecodeFilePath(), tmp + "/dlink.png");
+        QCOMPARE(takeLog(), QString(""));
+        QVERIFY(!QFile::exists(victimDir.path() + "/a.png"));
+        QCOMPARE(q210.SaveDrawImage(3, 0, outside + "/folder/a.png"), outside + "/folder/a.png");
+        QCOMPARE(readFile(victimDir.path() + "/a.png"), QString("saved type 3"));
+
+        // A failed write leaves nothing behind.
+        m_pConfig->nPoints = 0;
+        QCOMPARE(q210.SaveDrawImage(3, 0, tmp + "/e.png"), QString("-8"));
+        QCOMPARE(QDir(tmp).entryList({".*png*"}, QDir::Files | QDir::Hidden), QStringList());
+        QVERIFY(!QFile::exists(tmp + "/e.png"));
     }
 
     // A missing symbol makes the load report failure, yet what resolved works.

@@ -135,6 +135,8 @@ private Q_SLOTS:
         QTest::newRow("lower case") << "{\"Func\":\"clear\"}";
         QTest::newRow("unknown") << "{\"Func\":\"GetSizes\"}";
         QTest::newRow("Func not a string") << "{\"Func\":5}";
+        QTest::newRow("byte order mark before the name") << QString("{\"Func\":\"") + QChar(0xFEFF) + "PadID\"}";
+        QTest::newRow("byte order mark after an escape") << QString("{\"Func\":\"\\u0050") + QChar(0xFEFF) + "adID\"}";
         QTest::newRow("empty") << "";
     }
     // The refused message gets nothing: the next frame is the reply to the
@@ -197,6 +199,9 @@ private Q_SLOTS:
         QCOMPARE(m_pClient->call(req("Decode", {{"type", "6"}, {"path", "x.png"}, {"data", "AAAA"}})), QString(""));
         QCOMPARE(m_pClient->call(req("Decode", {{"type", "3"}, {"path", "x.png"}, {"data", "BBBB"}})), QString(""));
         QCOMPARE(m_pClient->call(req("Decode", {{"type", "3"}, {"path", 7}})), QString(""));
+        // Members are taken as sent, a leading byte order mark included.
+        m_pClient->send(QString("{\"Func\":\"Decode\",\"type\":\"3\",\"path\":\"") + QChar(0xFEFF) + "y.png\"}");
+        QCOMPARE(m_pClient->next(), QString("{\"Func\":\"Decode\",\"Result\":\"\"}"));
         QCOMPARE(m_pClient->call(req("ShowDeviceInfoOnLCD", {{"show", "1"}})), QString("1"));
         QCOMPARE(m_pClient->call(req("ShowDeviceInfoOnLCD", {{"show", "2"}})), QString("1"));
         QCOMPARE(m_pClient->call(req("SetDisplayedFPImageAt", {{"canvaswidth", "1"}, {"canvasheight", "2"}, {"left", "3"},
@@ -209,7 +214,8 @@ private Q_SLOTS:
 
         QCOMPARE(g_journal.calls, QStringList({"SetPenStyle(1)", "SetPenStyle(1)", "SetPenStyle(0)", "SetPenStyle(0)",
                                                "SetPenColor(255,0,0)", "Decode(6,,AAAA)", "Decode(3,x.png,BBBB)",
-                                               "Decode(3,,)", "Show(1)", "Show(0)", "FPAt(1,2,3,4,5,6)"}));
+                                               "Decode(3,,)", QString("Decode(3,%1y.png,)").arg(QChar(0xFEFF)), "Show(1)",
+                                               "Show(0)", "FPAt(1,2,3,4,5,6)"}));
     }
 
     // A reply goes to the asker only; a key press reaches every client once.
