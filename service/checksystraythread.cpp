@@ -4,7 +4,7 @@
 #include <QMutexLocker>
 #include <QSystemTrayIcon>
 
-#include "systraymenumgr.h"
+#include "desktoptesthooks.h"
 #include "vtlog.h"
 
 CheckSysTrayThread::CheckSysTrayThread(QObject* parent) : QThread(parent)

@@ -1,20 +1,16 @@
-// The request protocol: the table of functions, the lookup that accepts or
-// refuses a text request, and the key-event poll.
+// The request protocol: the table of functions and the lookup that accepts
+// or refuses a text request.
 #include "requesttable.h"
 
-#include "livestream.h"
 #include "signobjinterface.h"
 #include "signobjmanager.h"
 #include "vtlog.h"
-#include "websocketservice.h"
 
 #include <QJsonDocument>
 #include <QJsonValue>
-#include <QTimer>
 
 namespace {
 
-const int KEY_POLL_INTERVAL_MS = 20;
 const int INK_IMAGE_TYPE = 6; // decodes into the SDK's point store, not a file
 
 QString Flag(bool b) { return b ? QStringLiteral("1") : QStringLiteral("0"); }
@@ -174,11 +170,8 @@ QString RequestCall::Text(int i) const
     return pszKey ? TextMember(request, pszKey) : QString("");
 }
 
-void RequestCall::StartKeyPoll() const { pService->StartKeyPoll(); }
-void RequestCall::StopKeyPoll() const { pService->StopKeyPoll(); }
-void RequestCall::SubscribePenData(bool bEnable) const { pService->SubscribePenData(pFrom, bEnable); }
-
-RequestCall WebSocketService::Lookup(const QString& message, QWebSocket* pFrom)
+RequestCall LookupRequest(const QString& message, RequestHost* pHost, SignObjManager* pManager, bool bPadOpen,
+                          QWebSocket* pFrom)
 {
     static const char* const LABEL = "WebSocketService::ProcessRequestedJsonString()";
     RequestCall call;
@@ -187,7 +180,7 @@ RequestCall WebSocketService::Lookup(const QString& message, QWebSocket* pFrom)
         VT_LOG(LABEL, "<%ld>-Leave due to 'bContainFuncKey == false' !!!");
         return RequestCall();
     }
-    if (!m_pSignObjMgr) {
+    if (!pManager) {
         VT_LOG(LABEL, "<%ld>-Leave due to 'm_pSignObjMgr == nullptr' !!!");
         return RequestCall();
     }
@@ -197,56 +190,17 @@ RequestCall WebSocketService::Lookup(const QString& message, QWebSocket* pFrom)
         VT_LOG(LABEL, "<%ld>-Leave due to invalid func name (%s) !!!", strFunc.toUtf8().constData());
         return RequestCall();
     }
-    if (pRow->bRefusedWhileOpen && m_bStartTimer) {
+    if (pRow->bRefusedWhileOpen && bPadOpen) {
         // The open pad stays open; the request gets no reply.
         VT_LOG(LABEL, "<%ld>-Leave due to 'm_bStartTimer == true' !!!");
         return RequestCall();
     }
     call.pRow = pRow;
-    call.pService = this;
+    call.pHost = pHost;
     call.pFrom = pFrom;
-    call.pManager = m_pSignObjMgr;
-    call.pPad = m_pSignObjMgr->CurrentSignObj();
+    call.pManager = pManager;
+    call.pPad = pManager->CurrentSignObj();
     call.pfnAnswer = call.pPad || !pRow->pszReplyWithoutPad ? pRow->handler : ReplyWithoutPad;
     return call;
 }
 
-QJsonObject WebSocketService::ProcessRequestedJsonString(QString message)
-{
-    const RequestCall call = Lookup(message);
-    if (!call.pRow)
-        return getNullJsonObject();
-    return RequestReply(QLatin1String(call.pRow->pszFunc), call.pfnAnswer(call));
-}
-
-void WebSocketService::StartKeyPoll()
-{
-    if (!m_pTimer)
-        return;
-    m_bStartTimer = true;
-    m_pTimer->start(KEY_POLL_INTERVAL_MS);
-    // Keys wake the poll as they happen; the timer stays as the fallback.
-    if (m_pLive)
-        m_pLive->Attach(m_pSignObjMgr->CurrentSignObj());
-}
-
-void WebSocketService::StopKeyPoll()
-{
-    if (!m_pTimer)
-        return;
-    if (m_pLive)
-        m_pLive->Detach();
-    m_pTimer->stop();
-    m_bStartTimer = false;
-}
-
-void WebSocketService::MyTimerSlot()
-{
-    if (!m_pSignObjMgr)
-        return;
-    const int nKeyStatus = m_pSignObjMgr->GetDeviceConfirmOrCancelKeyStatus();
-    if (nKeyStatus != 0 && nKeyStatus != 1)
-        return;
-    const QJsonObject event = RequestReply(QStringLiteral("GetDeviceConfirmOrCancelKeyStatus"), Flag(nKeyStatus == 1));
-    BroadcastResponseBackToClient(QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)));
-}

@@ -9,8 +9,21 @@
 class QWebSocket;
 class SignObjInterface;
 class SignObjManager;
-class WebSocketService;
 struct RequestCall;
+
+// What handlers ask of the service that received the request.
+class RequestHost
+{
+public:
+    // The pad was opened: key poll and live reports start; and the reverse.
+    virtual void StartKeyPoll() = 0;
+    virtual void StopKeyPoll() = 0;
+    // "SubscribePenData" of one connection (null: none, nothing changes).
+    virtual void SubscribePenData(const QWebSocket* pFrom, bool bEnable) = 0;
+
+protected:
+    ~RequestHost() = default;
+};
 
 using RequestHandler = QString (*)(const RequestCall& call);
 
@@ -28,7 +41,7 @@ struct RequestCall {
     const RequestRow* pRow = nullptr; // null: refused, no reply
     RequestHandler pfnAnswer = nullptr; // the row's handler, or its reply without a pad
     QJsonObject request;
-    WebSocketService* pService = nullptr;
+    RequestHost* pHost = nullptr;
     SignObjManager* pManager = nullptr;
     SignObjInterface* pPad = nullptr; // the held adapter; null when none
     QWebSocket* pFrom = nullptr;      // the connection that asked; null when not over one
@@ -38,11 +51,16 @@ struct RequestCall {
     int Int(int i) const;
     QString Text(int i) const;
 
-    // The pad was opened: key poll and live reports start; and the reverse.
-    void StartKeyPoll() const;
-    void StopKeyPoll() const;
-    void SubscribePenData(bool bEnable) const;
+    void StartKeyPoll() const { pHost->StartKeyPoll(); }
+    void StopKeyPoll() const { pHost->StopKeyPoll(); }
+    void SubscribePenData(bool bEnable) const { pHost->SubscribePenData(pFrom, bEnable); }
 };
+
+// The call that answers a text request from pFrom, or one without a row
+// (refused: no reply): not JSON, no "Func", an unknown name, no manager, or
+// "InitialDevice" while bPadOpen.
+RequestCall LookupRequest(const QString& message, RequestHost* pHost, SignObjManager* pManager, bool bPadOpen,
+                          QWebSocket* pFrom);
 
 // The row named by a request's "Func", or null.
 const RequestRow* FindRequestRow(const QString& strFunc);

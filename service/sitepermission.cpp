@@ -13,7 +13,7 @@
 
 #include "accesssettings.h"
 #include "sitepolicy.h"
-#include "systraymenumgr.h"
+#include "desktoptesthooks.h"
 #include "vtlog.h"
 #include "websocketthread.h"
 

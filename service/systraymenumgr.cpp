@@ -11,6 +11,7 @@
 #include <QSystemTrayIcon>
 
 #include "checksystraythread.h"
+#include "desktoptesthooks.h"
 #include "sitepermission.h"
 #include "traystatus.h"
 #include "vtlog.h"
@@ -61,21 +62,6 @@ const char* const KEY_LANG = "UILangID";
 }  // namespace
 
 #ifdef VT_DESKTOP_TEST_HOOKS
-#include <cstdio>
-
-void VtDesktopTrace(const QString& line)
-{
-    if (qEnvironmentVariableIsEmpty("VTINKHOST_TEST_REPORT"))
-        return;
-    std::fprintf(stderr, "vt-test: %s\n", line.toUtf8().constData());
-    std::fflush(stderr);
-}
-
-QString VtDesktopOverride(const char* envName, const QString& value)
-{
-    return qEnvironmentVariableIsSet(envName) ? qEnvironmentVariable(envName) : value;
-}
-
 static void VtDesktopTraceMenu(QMenu* pMenu)
 {
     QObject::connect(pMenu, &QMenu::aboutToShow, pMenu, [pMenu] {

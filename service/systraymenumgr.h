@@ -65,14 +65,3 @@ private:
     SitePermission* m_pSitePermission = nullptr; // lives as long as the service thread
     TrayStatus* m_pTrayStatus = nullptr; // the service's state on the icon
 };
-
-// Test builds only: with VTINKHOST_TEST_REPORT set, the program reports its
-// tray and menu state on stderr ("vt-test: ..."), and a few platform facts
-// (distribution, installed-entries folder) can be pointed elsewhere.
-#ifdef VT_DESKTOP_TEST_HOOKS
-void VtDesktopTrace(const QString& line);
-QString VtDesktopOverride(const char* envName, const QString& value);
-#else
-inline void VtDesktopTrace(const QString&) {}
-inline QString VtDesktopOverride(const char*, const QString& value) { return value; }
-#endif

@@ -1,6 +1,6 @@
 #include "traystatus.h"
 
-#include "systraymenumgr.h"
+#include "desktoptesthooks.h"
 #include "vtlog.h"
 
 #include <QPixmap>

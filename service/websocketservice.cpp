@@ -22,6 +22,7 @@
 namespace {
 
 const char* const SERVER_NAME = "VEDEZediVoduzu - WebSocketServer";
+const int KEY_POLL_INTERVAL_MS = 20; // the fallback when the pad does not wake the service
 
 } // namespace
 
@@ -457,4 +458,49 @@ void WebSocketService::UpdatePenDataWanted()
         return;
     const bool bWanted = std::any_of(m_clients.begin(), m_clients.end(), [](const Client& c) { return c.bPenData; });
     m_pLive->SetWanted(bWanted);
+}
+
+RequestCall WebSocketService::Lookup(const QString& message, QWebSocket* pFrom)
+{
+    return LookupRequest(message, this, m_pSignObjMgr, m_bStartTimer, pFrom);
+}
+
+QJsonObject WebSocketService::ProcessRequestedJsonString(QString message)
+{
+    const RequestCall call = Lookup(message);
+    if (!call.pRow)
+        return getNullJsonObject();
+    return RequestReply(QLatin1String(call.pRow->pszFunc), call.pfnAnswer(call));
+}
+
+void WebSocketService::StartKeyPoll()
+{
+    if (!m_pTimer)
+        return;
+    m_bStartTimer = true;
+    m_pTimer->start(KEY_POLL_INTERVAL_MS);
+    // Keys wake the poll as they happen; the timer stays as the fallback.
+    if (m_pLive)
+        m_pLive->Attach(m_pSignObjMgr->CurrentSignObj());
+}
+
+void WebSocketService::StopKeyPoll()
+{
+    if (!m_pTimer)
+        return;
+    if (m_pLive)
+        m_pLive->Detach();
+    m_pTimer->stop();
+    m_bStartTimer = false;
+}
+
+void WebSocketService::MyTimerSlot()
+{
+    if (!m_pSignObjMgr)
+        return;
+    const int nKeyStatus = m_pSignObjMgr->GetDeviceConfirmOrCancelKeyStatus();
+    if (nKeyStatus != 0 && nKeyStatus != 1)
+        return;
+    BroadcastResponseBackToClient(CompactReply(QStringLiteral("GetDeviceConfirmOrCancelKeyStatus"),
+                                               nKeyStatus == 1 ? QStringLiteral("1") : QStringLiteral("0")));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "accesssettings.h"
+#include "requesttable.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -17,12 +18,10 @@ class QTcpServer;
 class QWebSocket;
 class QWebSocketServer;
 class SignObjManager;
-struct RequestCall;
-struct RequestRow;
 
 // The WebSocket server of the service thread: accepts clients, answers each
 // text request to its sender and broadcasts pad key presses to everyone.
-class WebSocketService : public QObject
+class WebSocketService : public QObject, private RequestHost
 {
     Q_OBJECT
 public:
@@ -98,8 +97,6 @@ public Q_SLOTS:
     void SetAccess(const AccessSettings& access);
 
 private:
-    friend struct RequestCall;
-
     // A frame of a connection not yet allowed, answered once it is.
     struct HeldFrame {
         bool bBinary = false;
@@ -124,8 +121,7 @@ private:
         ClientOutbox* pOutbox = nullptr; // the one way out to it (a child of the socket)
     };
     Client* FindClient(const QWebSocket* pSocket);
-    // "SubscribePenData" of one connection (null: none, nothing changes).
-    void SubscribePenData(const QWebSocket* pSocket, bool bEnable);
+    void SubscribePenData(const QWebSocket* pSocket, bool bEnable) override;
     void UpdatePenDataWanted();
     // Every frame to a client goes out through these: they keep its unsent
     // bytes bounded. False when nothing was sent.
@@ -147,8 +143,8 @@ private:
     // The row that answers a text request, with its members and the pad it
     // acts on; a call without a row is refused and gets no reply.
     RequestCall Lookup(const QString& message, QWebSocket* pFrom = nullptr);
-    void StartKeyPoll();
-    void StopKeyPoll();
+    void StartKeyPoll() override;
+    void StopKeyPoll() override;
 
     QWebSocketServer* m_pWebSocketServer = nullptr; // handshakes only: the listeners accept
     QList<QTcpServer*> m_listeners;                  // one per address listened on
