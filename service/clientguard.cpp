@@ -13,6 +13,7 @@
 namespace {
 
 const int TRIM_DELAY_MS = 100; // one trim for a burst of releases
+const int LARGE_BUFFER_BYTES = 16 << 20; // larger ones are mapped, and unmapped when freed
 
 } // namespace
 
@@ -41,7 +42,10 @@ bool ClientOutbox::Post(Frame&& frame, const QString* pText)
 {
     if (m_bClosing)
         return false;
-    const qint64 nBytes = pText ? Utf8Length(*pText) : frame.bytes.size();
+    // A character takes at most three bytes: counted exactly only near the bound.
+    qint64 nBytes = pText ? 3 * qint64(pText->size()) : frame.bytes.size();
+    if (pText && PendingBytes() + nBytes > m_nMaxPendingBytes)
+        nBytes = Utf8Length(*pText);
     if (PendingBytes() + nBytes > m_nMaxPendingBytes) {
         VT_LOG("ClientOutbox::Post()", "<%ld>-%lld bytes waiting, %lld more: over %lld, closing",
                (long long)PendingBytes(), (long long)nBytes, (long long)m_nMaxPendingBytes);
@@ -193,4 +197,14 @@ void ReleaseFreedMemorySoon()
         s_bPending = false;
         malloc_trim(0);
     });
+}
+
+void KeepLargeBuffersOnHeap()
+{
+    static const bool s_bDone = [] {
+        mallopt(M_MMAP_THRESHOLD, LARGE_BUFFER_BYTES);
+        mallopt(M_TRIM_THRESHOLD, 2 * LARGE_BUFFER_BYTES);
+        return true;
+    }();
+    (void)s_bDone;
 }

@@ -94,3 +94,10 @@ QString ConnectionCapExceeded(const AccessSettings& access, int nClients, int nS
 // Hands freed heap memory back to the system soon (malloc_trim), once for
 // a burst of calls: after a large frame, reply or queue was let go.
 void ReleaseFreedMemorySoon();
+
+// Replies and images of up to a few MiB are built and freed for every
+// request. Taken from the heap instead of fresh mappings, their pages are
+// reused rather than faulted in anew each time (that doubled the round trip
+// of a 48 KB reply); ReleaseFreedMemorySoon still hands them back. Once per
+// process.
+void KeepLargeBuffersOnHeap();

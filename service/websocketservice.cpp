@@ -31,6 +31,7 @@ WebSocketService::WebSocketService(quint16 port, const AccessSettings& access, Q
       m_pWebSocketServer(new QWebSocketServer(QString::fromLatin1(SERVER_NAME), QWebSocketServer::NonSecureMode, this)),
       m_access(access), m_nPort(port)
 {
+    KeepLargeBuffersOnHeap();
     if (Listen(port)) {
         VT_LOG("WebSocketService::WebSocketService()", "<%ld>-listening on port %d", (int)serverPort());
         connect(m_pWebSocketServer, &QWebSocketServer::newConnection, this, &WebSocketService::onNewConnection);
