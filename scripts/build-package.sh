@@ -43,7 +43,15 @@ cross=
 rm -rf "$out/packages"
 cmake -S "$src" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_BUILD_TESTS=OFF -DVT_QT_FLOOR=${VT_QT_FLOOR:-ON} $cross >/dev/null
 cmake --build "$out" -j"$jobs"
-(cd "$out" && cpack -G DEB >/dev/null)'
+(cd "$out" && cpack -G DEB >/dev/null)
+# Debian 10 (UOS 20) names the GCC runtime libgcc1; libgcc-s1 came with GCC 10.
+for deb in "$out"/packages/*.deb; do
+  t=$(mktemp -d)
+  dpkg-deb -R "$deb" "$t/p"
+  sed -i -E "/^Depends:/s/libgcc-s1 \(>= ([^)]*)\)/libgcc-s1 (>= \1) | libgcc1 (>= 1:\1)/" "$t/p/DEBIAN/control"
+  dpkg-deb -Zxz --root-owner-group -b "$t/p" "$deb" >/dev/null
+  rm -rf "$t"
+done'
 
 t0=$SECONDS
 if [ $native = 1 ]; then
