@@ -24,8 +24,8 @@ ELF_MACHINE = {"amd64": "Advanced Micro Devices X86-64", "arm64": "AArch64"}
 FLOOR = {"libc6": "2.28", "libstdc++6": "8", "libgcc1": "1:8", "libgcc-s1": "8",
          "libusb-1.0-0": "2:1.0.22", "procps": "", "zlib1g": "1:1.2.11"}
 QT_FLOOR = "5.11.3"
-# Highest symbol versions: glibc 2.28, GCC 8's libstdc++.
-SYMBOL_FLOOR = {"GLIBC": "2.28", "GLIBCXX": "3.4.25", "CXXABI": "1.3.11"}
+# Highest symbol versions: glibc 2.28, GCC 8's libstdc++, Qt 5.11's tag.
+SYMBOL_FLOOR = {"GLIBC": "2.28", "GLIBCXX": "3.4.25", "CXXABI": "1.3.11", "Qt": "5.11"}
 
 failures = []
 
@@ -89,10 +89,10 @@ def depends_over_floor(depends):
 
 
 def symbols_over_floor(path):
-    """Dynamic symbols of path needing a newer glibc or C++ runtime."""
+    """Dynamic symbols of path needing a newer glibc, C++ runtime or Qt."""
     out = subprocess.run(["readelf", "-W", "--dyn-syms", path], capture_output=True, text=True, check=True).stdout
     over = set()
-    for m in re.finditer(r" UND (\S+)@(GLIBC|GLIBCXX|CXXABI)_([0-9.]+)", out):
+    for m in re.finditer(r" UND (\S+)@(GLIBC|GLIBCXX|CXXABI|Qt)_([0-9.]+)", out):
         sym, lib, ver = m.groups()
         if dpkg_newer(ver, SYMBOL_FLOOR[lib]):
             over.add("%s@%s_%s" % (sym, lib, ver))
