@@ -59,7 +59,6 @@ if [ $native = 1 ]; then
     command -v "$tool" >/dev/null || { echo "build-package: $tool missing (scripts/setup-deps.sh installs it)" >&2; exit 1; }
   done
   archs=$(dpkg --print-architecture)
-  VT_QT_FLOOR=OFF bash -c "$inner" inner "$archs" "$ROOT" "$ROOT/$dir" "$JOBS"
 else
   [ "$(id -u)" = 0 ] || { echo "build-package: the Debian 11 root needs root (or use --native)" >&2; exit 1; }
   pkgs=(cmake g++ make pkg-config dpkg-dev file qtbase5-dev libqt5websockets5-dev libqt5svg5-dev
@@ -81,7 +80,9 @@ fi
 
 for a in $archs; do
   t=$SECONDS
-  if [ $native = 0 ]; then
+  if [ $native = 1 ]; then
+    VT_QT_FLOOR=OFF bash -c "$inner" inner "$a" "$ROOT" "$ROOT/$dir" "$JOBS"
+  else
     floor_run "$froot" bash -c "$inner" inner "$a" /src/vtinkhost "/build/$a" "$JOBS"
     cp "$froot/build/$a"/packages/*.deb "$dir/packages/"
   fi
