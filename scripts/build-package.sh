@@ -68,9 +68,9 @@ else
     pkgs+=("crossbuild-essential-$a")
     for p in qtbase5-dev libqt5websockets5-dev libqt5svg5-dev libusb-1.0-0-dev zlib1g-dev; do pkgs+=("$p:$a"); done
   done
+  trap 'floor_umount "$froot"' EXIT
   bash scripts/floor-root.sh "$froot" "${pkgs[@]}"
   echo "build-package: Debian 11 root ready ($((SECONDS - t0)) s)"
-  trap 'floor_umount "$froot"' EXIT
   # The sources, copied with their times kept so that the build folders in
   # the root rebuild only what changed.
   rm -rf "$froot/src/vtinkhost"
