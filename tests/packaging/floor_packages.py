@@ -112,12 +112,21 @@ def requirements():
         for clause in depends_over_floor(depends):
             fail("%s: Depends asks for %s" % (arch, clause))
         tree = unpacked(deb)
+        glibc = "0"
         try:
             for path in elf_files(tree):
                 for sym in symbols_over_floor(path):
                     fail("%s: %s needs %s" % (arch, os.path.relpath(path, tree), sym))
+                out = subprocess.run(["readelf", "-V", path], capture_output=True, text=True).stdout
+                for v in re.findall(r"Name: GLIBC_([0-9.]+)", out):
+                    glibc = v if dpkg_newer(v, glibc) else glibc
         finally:
             subprocess.run(["rm", "-rf", tree])
+        # The field and the binaries agree: the package never installs where
+        # its binaries cannot run.
+        libc = re.search(r"\blibc6 \(>= ([^)]+)\)", depends)
+        if not libc or dpkg_newer(glibc, libc.group(1)):
+            fail("%s: binaries need GLIBC_%s, Depends asks for %s" % (arch, glibc, libc and libc.group(0)))
         # Depends as the floor's own symbols files compute it, with the
         # symbols that ask for more.
         res = subprocess.run(["bash", checker, deb], capture_output=True, text=True)
