@@ -15,6 +15,8 @@ PKGS=(
   chromium chromium-driver
   # packaging
   dpkg-dev file lintian
+  # the Debian 11 root the packages are built in
+  mmdebstrap
   # fuzzing: clang with libFuzzer and the sanitizer runtimes
   clang-14 libclang-rt-14-dev
 )
