@@ -23,18 +23,19 @@ bash scripts/setup-deps.sh --arm64
 # package unpacked into the build folder, the headers (arch-independent, same
 # version) from the host's package.
 extra=$BUILD/arm64-extra
+umockdev_version=$(dpkg-query -W -f='${Version}' "libumockdev0:arm64")
 mkdir -p "$extra"
 if [ ! -e "$extra/usr/lib/$TRIPLET/libumockdev-preload.so.0" ]; then
-  ver=$(dpkg-query -W -f='${Version}' "libumockdev0:arm64")
-  (cd "$extra" && apt-get download "umockdev:arm64=$ver" >/dev/null 2>&1 \
-     && dpkg-deb -x umockdev_*_arm64.deb . && rm -f umockdev_*_arm64.deb)
+  (cd "$extra" && apt-get download "umockdev:arm64=$umockdev_version" >/dev/null 2>&1 \
+     && dpkg-deb -x umockdev_*_arm64.deb . && rm -f umockdev_*_arm64.deb) \
+    || { echo "test-arm64: umockdev:arm64 $umockdev_version could not be fetched" >&2; exit 1; }
 fi
 mkdir -p "$extra/lib" "$extra/pkgconfig"
 ln -sfn "/usr/lib/$TRIPLET/libumockdev.so.0" "$extra/lib/libumockdev.so"
 cat >"$extra/pkgconfig/umockdev-1.0.pc" <<EOF
 Name: umockdev
 Description: umockdev for $TRIPLET (host headers, target library)
-Version: $(dpkg-query -W -f='\${Version}' "libumockdev0:arm64" | sed 's/-.*//')
+Version: ${umockdev_version%%-*}
 Requires: glib-2.0, gobject-2.0
 Libs: -L$extra/lib -lumockdev
 Cflags: -I/usr/include/umockdev-1.0
