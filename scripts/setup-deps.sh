@@ -1,6 +1,9 @@
 #!/bin/bash
 # Installs every Debian 12 package the build, the program and the tests need.
 # Non-interactive and idempotent; run as root (or with sudo available).
+#   --arm64: instead, what the arm64 suites under emulation need
+#   (scripts/test-arm64.sh): cross compiler, qemu-user and the arm64 libraries,
+#   beside the host's own (multiarch).
 set -euo pipefail
 
 PKGS=(
@@ -23,6 +26,19 @@ PKGS=(
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+
+if [ "${1:-}" = "--arm64" ]; then
+  # umockdev's tool package and development files are for one architecture at
+  # a time: scripts/test-arm64.sh takes the arm64 preload from its package and
+  # the headers from the host's.
+  PKGS=(
+    crossbuild-essential-arm64 qemu-user-static binfmt-support qtbase5-dev-tools file
+    qtbase5-dev:arm64 libqt5websockets5-dev:arm64 libqt5svg5-dev:arm64
+    libusb-1.0-0-dev:arm64 zlib1g-dev:arm64 libglib2.0-dev:arm64 libgtest-dev:arm64
+    libumockdev0:arm64 libumockdev-dev
+  )
+  dpkg --print-foreign-architectures | grep -qx arm64 || $SUDO dpkg --add-architecture arm64
+fi
 
 missing=()
 for p in "${PKGS[@]}"; do

@@ -2,7 +2,8 @@
 # Sets up, builds and runs every test: a normal build, the release packages
 # for amd64 and arm64 (built for the oldest desktops, checked by lintian),
 # then the sanitizer builds (AddressSanitizer + UBSan; ThreadSanitizer for
-# the threaded SDK tests), then the fuzz targets under libFuzzer. Exit code 0 only when every run passed.
+# the threaded SDK tests), then the arm64 suites under emulation, then the
+# fuzz targets under libFuzzer. Exit code 0 only when every run passed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -43,6 +44,13 @@ if [ -d build-tsan ] || grep -rqs "tsan" tests/*/CMakeLists.txt; then
   (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
      ctest --output-on-failure -j"$JOBS" -L tsan) || status=1
 fi
+
+# The arm64 build's driver, SDK and service end-to-end suites under qemu-user
+# (installs the cross toolchain and arm64 libraries first).
+echo "=== arm64 under qemu ==="
+arm64_start=$(date +%s)
+bash scripts/test-arm64.sh build-arm64 || status=1
+echo "arm64 under qemu: $(( $(date +%s) - arm64_start )) s"
 
 # Each fuzz target for VT_FUZZ_SECONDS (60 s) from its seed corpus, two at a
 # time; a crash, leak, hang or runaway allocation fails.

@@ -1,5 +1,6 @@
 // The testbed: root hub, plugging and unplugging, programs started under it.
 #include "internal.h"
+#include "../../tests/common/timescale.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -301,7 +302,7 @@ int Child::wait(Millis timeout)
 {
     if (m_pid <= 0)
         return -1;
-    auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto deadline = std::chrono::steady_clock::now() + vttest::Scaled(timeout);
     auto pause = std::chrono::milliseconds(1);
     while (running()) {
         if (std::chrono::steady_clock::now() >= deadline)

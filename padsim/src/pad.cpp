@@ -1,5 +1,6 @@
 // Pads: input, texts, the log of what the host sent, and the model hooks' defaults.
 #include "internal.h"
+#include "../../tests/common/timescale.h"
 
 #include <cstdlib>
 
@@ -314,7 +315,7 @@ std::optional<Transfer> Pad::waitForControl(const TransferMatch& match, Millis t
 {
     std::unique_lock<std::mutex> lk(d->mu);
     std::optional<Transfer> found;
-    d->cv.wait_for(lk, timeout, [&] {
+    d->cv.wait_for(lk, vttest::Scaled(timeout), [&] {
         for (const Transfer& t : d->log)
             if (t.seq >= since && match(t)) {
                 found = t;
@@ -328,7 +329,7 @@ std::optional<Transfer> Pad::waitForControl(const TransferMatch& match, Millis t
 bool Pad::waitForPendingRead(Millis timeout, int device, uint8_t endpoint)
 {
     std::unique_lock<std::mutex> lk(d->mu);
-    return d->cv.wait_for(lk, timeout, [&] {
+    return d->cv.wait_for(lk, vttest::Scaled(timeout), [&] {
         for (size_t i = 0; i < d->nodes.size(); ++i)
             if ((device < 0 || (int)i == device) && d->nodes[i]->hasPendingReadLocked(endpoint))
                 return true;
@@ -339,7 +340,7 @@ bool Pad::waitForPendingRead(Millis timeout, int device, uint8_t endpoint)
 bool Pad::waitUntilDelivered(Millis timeout)
 {
     std::unique_lock<std::mutex> lk(d->mu);
-    return d->cv.wait_for(lk, timeout, [&] {
+    return d->cv.wait_for(lk, vttest::Scaled(timeout), [&] {
         for (auto& n : d->nodes)
             if (n->queuedLocked())
                 return false;

@@ -1,4 +1,5 @@
 #include "drvtest.h"
+#include "../common/timescale.h"
 
 #include <dlfcn.h>
 #include <sys/syscall.h>
@@ -98,7 +99,7 @@ std::vector<PenEvent> Events::all()
 std::vector<PenEvent> Events::waitFor(size_t n, std::chrono::milliseconds timeout)
 {
     std::unique_lock<std::mutex> lk(s_lock);
-    s_cv.wait_for(lk, timeout, [&] { return s_events.size() >= n; });
+    s_cv.wait_for(lk, vttest::Scaled(timeout), [&] { return s_events.size() >= n; });
     return s_events;
 }
 

@@ -2,6 +2,7 @@
 // key events, fingerprint captures. Every wait has a deadline.
 #pragma once
 
+#include "../common/timescale.h"
 #include "families.h"
 #include "padsim.h"
 #include "vtinkdrv.h"
@@ -63,7 +64,7 @@ public:
     std::vector<PenEvent> waitPen(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
         std::unique_lock<std::mutex> lk(m_lock);
-        m_changed.wait_for(lk, timeout, [&] { return m_pen.size() >= n; });
+        m_changed.wait_for(lk, vttest::Scaled(timeout), [&] { return m_pen.size() >= n; });
         return m_pen;
     }
     // Waits for an event equal to `last` (a marker sent after the reports
@@ -71,7 +72,7 @@ public:
     std::vector<PenEvent> penUntil(const PenEvent& last, std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
         std::unique_lock<std::mutex> lk(m_lock);
-        bool seen = m_changed.wait_for(lk, timeout, [&] {
+        bool seen = m_changed.wait_for(lk, vttest::Scaled(timeout), [&] {
             for (auto& e : m_pen)
                 if (e == last)
                     return true;
@@ -89,7 +90,7 @@ public:
     std::vector<Capture> waitCaptures(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(20))
     {
         std::unique_lock<std::mutex> lk(m_lock);
-        m_changed.wait_for(lk, timeout, [&] { return m_captures.size() >= n; });
+        m_changed.wait_for(lk, vttest::Scaled(timeout), [&] { return m_captures.size() >= n; });
         return m_captures;
     }
 
@@ -103,7 +104,7 @@ private:
 // Polls a condition until it holds or the deadline passes.
 inline bool eventually(const std::function<bool()>& cond, std::chrono::milliseconds timeout = std::chrono::seconds(10))
 {
-    auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto deadline = std::chrono::steady_clock::now() + vttest::Scaled(timeout);
     while (!cond()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return cond();

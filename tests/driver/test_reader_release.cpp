@@ -3,6 +3,7 @@
 // read submits that read after the release; the submission claims the
 // interface again and the read would wait forever: the stop must end that
 // read too. And a worker that does not leave in time keeps its handle.
+#include "../common/timescale.h"
 #include "padsim.h"
 #include "usbworker.h"
 #include "vtinkdrv.h"
@@ -43,7 +44,7 @@ struct Gate {
     bool wait(std::chrono::milliseconds timeout)
     {
         std::unique_lock<std::mutex> lk(lock);
-        return changed.wait_for(lk, timeout, [&] { return open; });
+        return changed.wait_for(lk, vttest::Scaled(timeout), [&] { return open; });
     }
     void set(bool& flag)
     {
@@ -54,7 +55,7 @@ struct Gate {
     bool waitPassed(std::chrono::milliseconds timeout)
     {
         std::unique_lock<std::mutex> lk(lock);
-        return changed.wait_for(lk, timeout, [&] { return passed; });
+        return changed.wait_for(lk, vttest::Scaled(timeout), [&] { return passed; });
     }
 };
 

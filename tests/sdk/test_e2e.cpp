@@ -3,6 +3,7 @@
 // models come from padsim's descriptions; cases that need a feature run on
 // the models that have it.
 #include "../common/skipexit.h"
+#include "../common/timescale.h"
 #include "padsim.h"
 #include "q230g.h"
 #include "vtinksdk.h"
@@ -86,7 +87,7 @@ void OnStatus(int n)
 bool WaitStatus(size_t n, std::chrono::milliseconds deadline = 10s)
 {
     std::unique_lock<std::mutex> lock(s_lock);
-    return s_cond.wait_for(lock, deadline, [&] { return s_status.size() >= n; });
+    return s_cond.wait_for(lock, vttest::Scaled(deadline), [&] { return s_status.size() >= n; });
 }
 
 size_t StatusCount()
@@ -98,7 +99,7 @@ size_t StatusCount()
 // Polls a condition until it holds or the deadline passes.
 template <class F> bool Eventually(F f, std::chrono::milliseconds deadline = 10s)
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
+    const auto end = std::chrono::steady_clock::now() + vttest::Scaled(deadline);
     while (!f()) {
         if (std::chrono::steady_clock::now() > end)
             return false;

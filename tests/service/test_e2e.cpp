@@ -162,7 +162,7 @@ private:
     {
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < DEADLINE_MS) {
+        while (timer.elapsed() < vttest::ScaledMs(DEADLINE_MS)) {
             if (call("GetSize").toInt() == n)
                 return true;
             QTest::qWait(5);

@@ -90,7 +90,7 @@ private:
     {
         QElapsedTimer timer;
         timer.start();
-        while (timer.elapsed() < DEADLINE_MS) {
+        while (timer.elapsed() < vttest::ScaledMs(DEADLINE_MS)) {
             if (m_pB->call(req("GetSize")).toInt() == n)
                 return true;
             QTest::qWait(5);

@@ -1,6 +1,8 @@
 #pragma once
 
 // A WebSocket client for tests: collects every frame it receives.
+#include "../common/timescale.h"
+
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,7 +28,7 @@ public:
         m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
         QElapsedTimer timer;
         timer.start();
-        while (m_socket.state() != QAbstractSocket::ConnectedState && timer.elapsed() < nTimeoutMs)
+        while (m_socket.state() != QAbstractSocket::ConnectedState && timer.elapsed() < vttest::ScaledMs(nTimeoutMs))
             QTest::qWait(5);
         return m_socket.state() == QAbstractSocket::ConnectedState;
     }
@@ -39,7 +41,7 @@ public:
     {
         QElapsedTimer timer;
         timer.start();
-        while (m_texts.isEmpty() && timer.elapsed() < nTimeoutMs)
+        while (m_texts.isEmpty() && timer.elapsed() < vttest::ScaledMs(nTimeoutMs))
             QTest::qWait(2);
         return m_texts.isEmpty() ? QString() : m_texts.takeFirst();
     }
