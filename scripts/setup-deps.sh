@@ -15,6 +15,8 @@ PKGS=(
   chromium chromium-driver
   # packaging
   dpkg-dev file lintian
+  # Debian 11 roots: the older system the packages install on
+  mmdebstrap curl
   # fuzzing: clang with libFuzzer and the sanitizer runtimes
   clang-14 libclang-rt-14-dev
 )
