@@ -16,9 +16,15 @@ src=$(dirname "$here")
 . "$here/floor-lib.sh"
 UMOCKDEV=0.17.16
 DEBIAN_REV=1
+# The source package as first fetched: its signer's key is not at hand in
+# the root, so the files are checked against these (the .dsc then checks
+# the tarballs again).
+SHA256="f27aa40a42178ed5fbed5259d56586e19db8aea6c983a32edef0adc6f33a3bb7  umockdev_0.17.16-1.dsc
+4f405b8ce9219f8117d8605ecd815b8941cd829dae11b4a26b1a49ff7ea3ae26  umockdev_0.17.16.orig.tar.xz
+4a4a7b4c13e9b83429bb296870f2b9b7fc4e71c86fff6b5b9075f6812e4826b8  umockdev_0.17.16-1.debian.tar.xz"
 
 key=$( (echo "umockdev $UMOCKDEV-$DEBIAN_REV"; cd "$src" &&
-        find padsim driver/include CMakeLists.txt -type f -print0 | sort -z | xargs -0 sha256sum) | sha256sum)
+        find padsim driver/include CMakeLists.txt scripts/floor-emulator.sh -type f -print0 | sort -z | xargs -0 sha256sum) | sha256sum)
 if [ -f "$out/key" ] && [ "$(cat "$out/key")" = "$key" ]; then
   exit 0
 fi
@@ -36,9 +42,10 @@ for f in "umockdev_$UMOCKDEV-$DEBIAN_REV.dsc" "umockdev_$UMOCKDEV.orig.tar.xz" \
          "umockdev_$UMOCKDEV-$DEBIAN_REV.debian.tar.xz"; do
   curl -fsS --retry 3 -o "$root$work/dl/$f" "$pool/$f"
 done
+(cd "$root$work/dl" && echo "$SHA256" | sha256sum --quiet -c -)
 floor_run "$root" sh -ec "
   cd $work
-  dpkg-source -x dl/umockdev_$UMOCKDEV-$DEBIAN_REV.dsc umockdev >/dev/null
+  dpkg-source -x dl/umockdev_$UMOCKDEV-$DEBIAN_REV.dsc umockdev >/dev/null 2>&1
   meson setup --prefix=/usr/local --buildtype=release -Dgtk_doc=false umockdev-build umockdev >/dev/null
   ninja -C umockdev-build -j2 >/dev/null
   meson install -C umockdev-build >/dev/null
@@ -65,6 +72,6 @@ floor_run "$root" sh -ec "
   printf 'Source: vt-emulator\n\nPackage: vt-emulator\nArchitecture: any\n' > debian/control
   dpkg-shlibdeps -O --ignore-missing-info -l/usr/local/lib/$multiarch ../vt-build/bin/vtinkpad \
     /usr/local/lib/$multiarch/libumockdev.so.0 /usr/local/lib/$multiarch/libumockdev-preload.so.0" \
-  | sed -n 's/^shlibs:Depends=//p' | tr ',' '\n' | sed 's/[ (].*//; s/^ *//; /^$/d' | sort -u > "$out/depends"
+  | sed -n 's/^shlibs:Depends=//p' | tr ',' '\n' | sed 's/^ *//; s/[ (].*//; /^$/d' | sort -u > "$out/depends"
 rm -rf "$root$work"
 echo "$key" > "$out/key"
