@@ -29,6 +29,7 @@ if [ -f "$out/key" ] && [ "$(cat "$out/key")" = "$key" ]; then
   exit 0
 fi
 
+trap 'floor_umount "$root"' EXIT
 bash "$here/floor-root.sh" "$root" build-essential cmake pkg-config meson ninja-build valac \
   libglib2.0-dev libudev-dev libpcap-dev qtbase5-dev libqt5websockets5-dev libqt5svg5-dev \
   libusb-1.0-0-dev zlib1g-dev libgtest-dev dpkg-dev xz-utils
