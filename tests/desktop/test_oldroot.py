@@ -1,18 +1,21 @@
 """The Debian package on an older system: a fresh Debian 11 root (made here,
 with its own package lists), the package installed there with apt-get, the
 installed program signing a whole signature under the emulated pad in that
-root, and the package purged again leaving the root's file list as it was.
+root, and the package purged again leaving the root's file list as it was
+(but for dependencies that others there recommend, which stay).
 The package is $VT_DEB_PACKAGE (CI passes the amd64 package built for the
 floor). The emulator comes from scripts/floor-emulator.sh (cached in the
-build folder). Xvfb and trayer run on the host: the root shares its network,
-so the program reaches the X server's abstract socket, and the test reaches
-the program's port, over the loopback."""
+build folder; its build root is $VT_FLOOR_BUILD_ROOT when set). Xvfb and
+trayer run on the host: the root shares its network, so the program reaches
+the X server's abstract socket, and the test the program's port, over the
+loopback."""
 
 import base64
 import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import tempfile
 import time
@@ -22,7 +25,6 @@ import desk
 import test_packaging as pk
 from desk import SKIP, check, log
 
-ROOT_PACKAGES = os.environ.get("VT_OLDROOT_PACKAGES", "")
 WORK = os.path.join(pk.BUILD, "floor")
 SCRIPTS = os.path.join(pk.SOURCE, "scripts")
 EMULATOR_DIR = "/usr/local/lib/vtinkpad"
@@ -131,7 +133,10 @@ class Client:
         self.pushes = []
 
     def next_message(self, timeout):
-        op, body = self.ws.frame(timeout)
+        try:
+            op, body = self.ws.frame(timeout)
+        except socket.timeout:
+            raise desk.TestFailure("no message from the program within %.0f s" % timeout)
         check(op == 0x1, "connection ended (opcode %r %r)" % (op, body))
         return json.loads(body.decode())
 
@@ -158,7 +163,6 @@ def start_program(root, d, port):
     in a PID namespace of their own (the instance check then sees only them).
     Started through a script file: no command line holds the program's name."""
     home = "/tmp/vt-old-home"
-    os.makedirs(root + home, exist_ok=True)
     desk.write_settings(root + home, WebSocketPort=port)
     os.makedirs(root + home + "/run", mode=0o700, exist_ok=True)
     with open(root + "/tmp/vt-old-run.sh", "w") as f:
@@ -232,8 +236,9 @@ def oldroot():
     root, emulator = os.path.join(WORK, "oldroot"), os.path.join(WORK, "emulator")
     start = time.monotonic()
     try:
-        timed("emulator (umockdev + vtinkpad) built or reused", script, "floor-emulator.sh",
-              os.path.join(WORK, "build-root"), emulator)
+        # A Debian 11 build root made already (for the packages) may be named.
+        build_root = os.environ.get("VT_FLOOR_BUILD_ROOT") or os.path.join(WORK, "build-root")
+        timed("emulator (umockdev + vtinkpad) built or reused", script, "floor-emulator.sh", build_root, emulator)
         timed("fresh Debian 11 root with the emulator", make_root, root, emulator)
         before, before_packages = pk.system_files(root), packages_in(root)
         shutil.copy(package, root + "/tmp/")
