@@ -18,8 +18,8 @@ PKGS=(
   chromium chromium-driver
   # packaging
   dpkg-dev file lintian
-  # the Debian 11 root the packages are built in
-  mmdebstrap
+  # Debian 11 roots: the packages are built in one and installed in another
+  mmdebstrap curl
   # fuzzing: clang with libFuzzer and the sanitizer runtimes
   clang-14 libclang-rt-14-dev
 )

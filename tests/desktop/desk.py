@@ -493,6 +493,61 @@ def run_cases(cases):
     sys.exit(0)
 
 
+class WsSession:
+    """A minimal WebSocket client connection: text frames out (masked),
+    server frames in. Connecting raises OSError when refused; handshake()
+    is False when the server does not switch protocols."""
+
+    def __init__(self, port, host="127.0.0.1", origin=None, timeout=30):
+        self.sock = socket.create_connection((host, port), timeout=timeout)
+        key = base64.b64encode(os.urandom(16)).decode()
+        self.sock.sendall(("GET / HTTP/1.1\r\nHost: %s:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                           "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n%s\r\n"
+                           % (host, port, key, "Origin: %s\r\n" % origin if origin else "")).encode())
+        self.rest = b""
+
+    def handshake(self):
+        buf = b""
+        while b"\r\n\r\n" not in buf:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                return False
+            buf += chunk
+        if b" 101 " not in buf.split(b"\r\n", 1)[0]:
+            return False
+        self.rest = buf.split(b"\r\n\r\n", 1)[1]
+        return True
+
+    def send(self, text):
+        payload, mask = text.encode(), os.urandom(4)
+        n = len(payload)
+        head = bytes([0x81]) + (bytes([0x80 | n]) if n < 126 else bytes([0x80 | 126]) + n.to_bytes(2, "big"))
+        self.sock.sendall(head + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
+
+    def frame(self, timeout=None):
+        """(opcode, payload) of the next server frame; (None, b"") when the
+        connection ended without a close frame. socket.timeout after timeout."""
+        self.sock.settimeout(timeout)
+        while True:
+            rest = self.rest
+            if len(rest) >= 2:
+                n, head = rest[1] & 0x7F, 2
+                if n == 126:
+                    n, head = (int.from_bytes(rest[2:4], "big") if len(rest) >= 4 else -1), 4
+                elif n == 127:
+                    n, head = (int.from_bytes(rest[2:10], "big") if len(rest) >= 10 else -1), 10
+                if n >= 0 and len(rest) >= head + n:
+                    self.rest = rest[head + n:]
+                    return rest[0] & 0x0F, rest[head:head + n]
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                return None, b""
+            self.rest += chunk
+
+    def close(self):
+        self.sock.close()
+
+
 def ws_client_main():
     """Minimal WebSocket client: connects, prints "connected", sends its
     further arguments as text frames, prints each text frame it gets as
@@ -504,55 +559,25 @@ def ws_client_main():
     Started with the harness on PYTHONPATH, so that no command line here
     holds the program's name (its single-instance check would count it)."""
     port = int(sys.argv[1])
-    host = os.environ.get("VT_WS_HOST", "127.0.0.1")
-    origin = os.environ.get("VT_WS_ORIGIN")
     try:
-        s = socket.create_connection((host, port), timeout=30)
+        ws = WsSession(port, os.environ.get("VT_WS_HOST", "127.0.0.1"), os.environ.get("VT_WS_ORIGIN"))
     except OSError as e:
         print("no connection: %s" % e, flush=True)
         return
-    key = base64.b64encode(os.urandom(16)).decode()
-    s.sendall(("GET / HTTP/1.1\r\nHost: %s:%d\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-               "Sec-WebSocket-Key: %s\r\nSec-WebSocket-Version: 13\r\n%s\r\n"
-               % (host, port, key, "Origin: %s\r\n" % origin if origin else "")).encode())
-    buf = b""
-    while b"\r\n\r\n" not in buf:
-        chunk = s.recv(4096)
-        if not chunk:
-            print("refused", flush=True)
-            return
-        buf += chunk
-    if b" 101 " not in buf.split(b"\r\n", 1)[0]:
+    if not ws.handshake():
         print("refused", flush=True)
         return
     print("connected", flush=True)
     for text in sys.argv[2:]:
-        payload, mask = text.encode(), os.urandom(4)
-        n = len(payload)
-        head = bytes([0x81]) + (bytes([0x80 | n]) if n < 126 else bytes([0x80 | 126]) + n.to_bytes(2, "big"))
-        s.sendall(head + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
-    s.settimeout(None)
-    rest = buf.split(b"\r\n\r\n", 1)[1]
+        ws.send(text)
     while True:
-        # Walk the unmasked server frames; a close frame ends the session.
-        while len(rest) >= 2:
-            n, head = rest[1] & 0x7F, 2
-            if n == 126:
-                n, head = (int.from_bytes(rest[2:4], "big") if len(rest) >= 4 else -1), 4
-            elif n == 127:
-                n, head = (int.from_bytes(rest[2:10], "big") if len(rest) >= 10 else -1), 10
-            if n < 0 or len(rest) < head + n:
-                break
-            if rest[0] & 0x0F == 0x8:
-                body = rest[head:head + n]
-                code = int.from_bytes(body[:2], "big") if len(body) >= 2 else ""
-                print(("closed by close frame %s %s" % (code, body[2:].decode("utf-8", "replace"))).rstrip(), flush=True)
-                return
-            if rest[0] & 0x0F == 0x1:
-                print("text " + rest[head:head + n].decode("utf-8", "replace"), flush=True)
-            rest = rest[head + n:]
-        chunk = s.recv(4096)
-        if not chunk:
+        op, body = ws.frame()
+        if op is None:
             print("closed without close frame", flush=True)
             return
-        rest += chunk
+        if op == 0x8:
+            code = int.from_bytes(body[:2], "big") if len(body) >= 2 else ""
+            print(("closed by close frame %s %s" % (code, body[2:].decode("utf-8", "replace"))).rstrip(), flush=True)
+            return
+        if op == 0x1:
+            print("text " + body.decode("utf-8", "replace"), flush=True)

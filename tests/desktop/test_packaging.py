@@ -146,12 +146,14 @@ def dpkg_status():
     return res.stdout.strip() if res.returncode == 0 else ""
 
 
-def system_files():
+def system_files(root=""):
+    """The file list of the system under root ("" for the live one), as
+    paths inside it."""
     paths = set()
     for top in SYSTEM_TREES:
-        for d, ds, fs in os.walk(top):
-            ds[:] = [x for x in ds if os.path.join(d, x) not in SYSTEM_SKIP]
-            paths.update(os.path.join(d, x) for x in ds + fs)
+        for d, ds, fs in os.walk(root + top):
+            ds[:] = [x for x in ds if os.path.join(d, x)[len(root):] not in SYSTEM_SKIP]
+            paths.update(os.path.join(d, x)[len(root):] for x in ds + fs)
     return paths
 
 
