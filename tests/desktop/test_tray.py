@@ -245,17 +245,20 @@ def no_tray(d):
     write_settings(d.home, WebSocketPort=port)
     prog = d.start_program()
     wait_until(lambda: d.port_open(port), 10, "the service listening on %d without a tray" % port)
-    about_reply(d, port, 10).finish()
+    first = about_reply(d, port, 10)
     prog.wait_trace(r"^tray probe 60 0$", 120)
     # Still looking after the first minute: the next probe is traced only
     # on a change, so the program must simply still be there and serving.
     check(prog.proc.poll() is None, "ended after the probes, code %s" % prog.proc.poll())
-    about_reply(d, port, 30).finish()
+    second = about_reply(d, port, 30)
     probes = [l for _, l in prog.traces() if l.startswith("tray probe")]
     check(len(probes) == 60 and all(l.endswith(" 0") for l in probes), "probes: %r" % probes)
     check(not any(l.startswith("tray icon shown") for _, l in prog.traces()), "icon shown without a tray")
     check(read_settings(d.home) == {"WebSocketPort": str(port)}, "settings touched: %r" % read_settings(d.home))
     sigterm(prog)
+    for clients in (first, second):
+        clients.expect(["closed by close frame"])
+        clients.finish()
     check(any(l == "service stopped" for _, l in prog.traces()), "service not stopped")
     got = read_settings(d.home)
     check(got.get("WebSocketPort") == str(port) and "AutoLaunch" in got and "UILangID" in got,
