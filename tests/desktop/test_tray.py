@@ -246,6 +246,13 @@ def no_tray(d):
     prog = d.start_program()
     wait_until(lambda: d.port_open(port), 10, "the service listening on %d without a tray" % port)
     first = about_reply(d, port, 10)
+    # Nobody to ask: a site the policy would ask about is refused at once,
+    # long before a question's 60 s would end.
+    page = d.ws_client(port, '{"Func":"GetAboutInfo"}', origin="https://sign.example.com")
+    out, _ = page.communicate(timeout=20)
+    lines = out.splitlines()
+    check(page.returncode == 0, "page client failed")
+    check(lines[-1:] == ["closed by close frame 4003 origin not allowed"], "page without a tray: %r" % lines)
     prog.wait_trace(r"^tray probe 60 0$", 120)
     # Still looking after the first minute: the next probe is traced only
     # on a change, so the program must simply still be there and serving.
