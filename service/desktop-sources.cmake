@@ -2,7 +2,6 @@ set(VT_SERVICE_DESKTOP_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/systraymenumgr.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/sitepermission.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/traystatus.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/checksystraythread.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/desktoptesthooks.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/detectsigngleinstance.cpp)
 # Test builds let the desktop tests read the tray state and point the

@@ -1,8 +1,54 @@
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "detectsigngleinstance.h"
 #include "servicelistener.h"
 #include "systraymenumgr.h"
+#include "vtlog.h"
+
+namespace {
+
+int g_termPipe[2] = {-1, -1};
+
+// Only async-signal-safe work here: the event loop does the rest.
+void OnTermSignal(int)
+{
+    const char c = 1;
+    ssize_t n = write(g_termPipe[1], &c, 1);
+    (void)n;
+}
+
+// SIGTERM (the session ending, with or without a tray) ends the program as
+// the exit item does: settings written, service stopped, pad closed.
+void WatchTermSignal(SysTrayMenuMgr* pTrayMgr)
+{
+    if (pipe(g_termPipe) != 0)
+        return;
+    for (int fd : g_termPipe) {
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    auto* pNotifier = new QSocketNotifier(g_termPipe[0], QSocketNotifier::Read, pTrayMgr);
+    QObject::connect(pNotifier, &QSocketNotifier::activated, pTrayMgr, [pTrayMgr, pNotifier] {
+        char buf[16];
+        while (read(g_termPipe[0], buf, sizeof buf) > 0) {
+        }
+        pNotifier->setEnabled(false);
+        VT_LOG("main()", "<%ld>-SIGTERM: exiting");
+        pTrayMgr->ExitWebSocketService();
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = OnTermSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[])
 {
@@ -19,6 +65,10 @@ int main(int argc, char* argv[])
 
     auto* pTrayMgr = new SysTrayMenuMgr(nullptr);
     QObject::connect(pTrayMgr, &SysTrayMenuMgr::closed, pApp, &QCoreApplication::quit);
+    WatchTermSignal(pTrayMgr);
+    // Only the exit item or SIGTERM end the program, not a closed dialog.
+    pApp->setQuitOnLastWindowClosed(false);
+    // Serves at once; the icon follows whenever a tray is there.
     pTrayMgr->Initialize();
 
     const int nResult = pApp->exec();

@@ -9,8 +9,8 @@
 #include <QSettings>
 #include <QSysInfo>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
-#include "checksystraythread.h"
 #include "desktoptesthooks.h"
 #include "sitepermission.h"
 #include "traystatus.h"
@@ -85,8 +85,7 @@ SysTrayMenuMgr::SysTrayMenuMgr(QObject* parent) : QObject(parent)
 SysTrayMenuMgr::~SysTrayMenuMgr()
 {
     // The application may end without the exit item (session end): a QThread
-    // destroyed while running aborts the process, so stop both threads first.
-    StopCheckSysTrayThread();
+    // destroyed while running aborts the process, so stop the service first.
     OpenWebSocketService(false);
     delete m_pTrayIcon;
     delete m_pTrayMenu;
@@ -125,41 +124,76 @@ QString SysTrayMenuMgr::InstalledEntriesDir()
 
 void SysTrayMenuMgr::Initialize()
 {
-    m_pCheckSysTrayThread = new CheckSysTrayThread(this);
-    connect(m_pCheckSysTrayThread, &CheckSysTrayThread::SysTrayAvailable, this,
-            &SysTrayMenuMgr::StartCreateSystemTrayIcon, Qt::QueuedConnection);
-    m_pCheckSysTrayThread->start(QThread::InheritPriority);
+    // The icon and the SDK the service loads are relative to our folder.
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    LoadDataFromINIFIle();
+    OpenWebSocketService(true);
+
+    // The platform's tray watch starts with the first icon object: kept for
+    // the program's life, shown only while a tray is there.
+    m_pTrayIcon = new QSystemTrayIcon();
+    m_pProbeTimer = new QTimer(this);
+    m_pProbeTimer->setInterval(PROBE_INTERVAL_MS);
+    connect(m_pProbeTimer, &QTimer::timeout, this, &SysTrayMenuMgr::ProbeSysTray);
+    m_pProbeTimer->start();
+    ProbeSysTray();
 }
 
-void SysTrayMenuMgr::StopCheckSysTrayThread()
+void SysTrayMenuMgr::ProbeSysTray()
 {
-    if (!m_pCheckSysTrayThread)
-        return;
-    m_pCheckSysTrayThread->Stop();
-    m_pCheckSysTrayThread->quit();
-    m_pCheckSysTrayThread->wait();
-    delete m_pCheckSysTrayThread;
-    m_pCheckSysTrayThread = nullptr;
+    const bool bAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    ++m_nProbe;
+    // Traced during the first minute and on every change after it.
+    if (m_nProbe <= PROBE_COUNT || bAvailable != m_bTrayThere) {
+        VT_LOG("SysTrayMenuMgr::ProbeSysTray()", "<%ld>-probe %d: %d", m_nProbe, bAvailable ? 1 : 0);
+        VtDesktopTrace(QStringLiteral("tray probe %1 %2").arg(m_nProbe).arg(bAvailable ? 1 : 0));
+    }
+    if (m_nProbe == PROBE_COUNT)
+        m_pProbeTimer->setInterval(LATE_PROBE_INTERVAL_MS);
+    if (bAvailable && !m_bTrayThere)
+        TrayAppeared();
+    else if (!bAvailable && m_bTrayThere)
+        TrayGone();
 }
 
-void SysTrayMenuMgr::StartCreateSystemTrayIcon(bool bSysTrayAvailable)
+void SysTrayMenuMgr::TrayAppeared()
 {
-    StopCheckSysTrayThread();
-    VT_LOG("SysTrayMenuMgr::StartCreateSystemTrayIcon()", "<%ld>-tray available: %d", bSysTrayAvailable ? 1 : 0);
-    if (bSysTrayAvailable)
+    m_bTrayThere = true;
+    if (!m_pTrayMenu) {
         CreateSystemTray();
-    else
-        emit closed();
+    } else {
+        // Dock again in the new tray.
+        m_pTrayIcon->setVisible(false);
+        m_pTrayIcon->setVisible(true);
+        if (m_pWebSocketThread)
+            m_pWebSocketThread->EnableSiteQuestions(SitePermission::AskTimeoutMs());
+        VtDesktopTrace("tray icon shown: " + m_pTrayIcon->toolTip());
+    }
+}
+
+void SysTrayMenuMgr::TrayGone()
+{
+    // Nobody to ask until a tray is back: sites in question are refused.
+    m_bTrayThere = false;
+    if (m_pWebSocketThread)
+        m_pWebSocketThread->EnableSiteQuestions(0);
+    VT_LOG("SysTrayMenuMgr::TrayGone()", "<%ld>-tray gone");
+    VtDesktopTrace(QStringLiteral("tray gone"));
 }
 
 void SysTrayMenuMgr::OpenWebSocketService(bool bOpenService)
 {
     if (bOpenService) {
         m_pWebSocketThread = new WebSocketThread(this, INIDATA.nWebSocketPort, AccessSettings::Load());
-        m_pSitePermission = new SitePermission(m_pWebSocketThread, INIDATA.nUILangID,
-                                               QString::fromUtf8(MenuTextsFor(INIDATA.nUILangID).title), m_pWebSocketThread);
-        if (m_pTrayStatus)
-            connect(m_pWebSocketThread, &WebSocketThread::ListenResult, m_pTrayStatus, &TrayStatus::ServiceListening);
+        connect(m_pWebSocketThread, &WebSocketThread::ListenResult, this,
+                [this](int nPort, bool bListening, const QString& strReason) {
+                    m_bListenKnown = true;
+                    m_nListenPort = nPort;
+                    m_bListening = bListening;
+                    m_strListenReason = strReason;
+                    if (m_pTrayStatus)
+                        m_pTrayStatus->ServiceListening(nPort, bListening, strReason);
+                });
         m_pWebSocketThread->start(QThread::InheritPriority);
         VtDesktopTrace(QStringLiteral("service started on port %1").arg(INIDATA.nWebSocketPort));
         return;
@@ -176,23 +210,11 @@ void SysTrayMenuMgr::OpenWebSocketService(bool bOpenService)
 
 void SysTrayMenuMgr::CreateSystemTray()
 {
-    m_pTrayIcon = new QSystemTrayIcon();
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        // The tray went away since the poll: stay without icon and service.
-        VT_LOG("SysTrayMenuMgr::CreateSystemTray()", "<%ld>-tray gone, nothing built");
-        VtDesktopTrace(QStringLiteral("tray gone"));
-        return;
-    }
     m_pTrayMenu = new QMenu();
-
-    // The icon below and the SDK the service loads are relative to our folder.
-    QDir::setCurrent(QCoreApplication::applicationDirPath());
-    LoadDataFromINIFIle();
     const MenuTexts& texts = MenuTextsFor(INIDATA.nUILangID);
     const QString title = QString::fromUtf8(texts.title);
-
-    m_pTrayStatus = new TrayStatus(m_pTrayIcon, INIDATA.nUILangID, this);
-    OpenWebSocketService(true);
+    // Lives as long as the service thread; from now on the service asks.
+    m_pSitePermission = new SitePermission(m_pWebSocketThread, INIDATA.nUILangID, title, m_pWebSocketThread);
 
     auto* pTitleAction = new QAction(title, this);
     auto* pAutoLaunchAction = new QAction(QString::fromUtf8(texts.autoLaunch), this);
@@ -216,6 +238,9 @@ void SysTrayMenuMgr::CreateSystemTray()
     m_pTrayIcon->setIcon(QIcon(QStringLiteral("./vtinkhost.ico")));
     m_pTrayIcon->setContextMenu(m_pTrayMenu);
     m_pTrayIcon->setToolTip(title);
+    m_pTrayStatus = new TrayStatus(m_pTrayIcon, INIDATA.nUILangID, this);
+    if (m_bListenKnown)
+        m_pTrayStatus->ServiceListening(m_nListenPort, m_bListening, m_strListenReason);
     m_pTrayIcon->setVisible(true);
     VtDesktopTrace("tray icon shown: " + m_pTrayIcon->toolTip());
 }
@@ -273,6 +298,8 @@ void SysTrayMenuMgr::AutoLaunchService()
 
 void SysTrayMenuMgr::ExitWebSocketService()
 {
+    if (m_pProbeTimer)
+        m_pProbeTimer->stop();
     WriteDataToINIFIle();
     OpenWebSocketService(false);
     emit closed();

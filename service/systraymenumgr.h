@@ -7,14 +7,15 @@
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
-class CheckSysTrayThread;
+class QTimer;
 class SitePermission;
 class TrayStatus;
 class WebSocketThread;
 
-// The program's only user interface: waits for the system tray, reads the
-// settings, starts the WebSocket service and shows the tray icon with its
-// three-item menu; on exit saves the settings and stops the service.
+// The program's only user interface: reads the settings, starts the
+// WebSocket service at once, and shows the tray icon with its menu whenever
+// a system tray is there (probing for one for as long as the program runs);
+// on exit saves the settings and stops the service.
 class SysTrayMenuMgr : public QObject
 {
     Q_OBJECT
@@ -45,7 +46,6 @@ public:
 
     QPointer<QAction> m_pAutoLaunchAction;
     WebSocketThread* m_pWebSocketThread = nullptr;
-    CheckSysTrayThread* m_pCheckSysTrayThread = nullptr;
     int m_nOSProductID = 0;
 
 Q_SIGNALS:
@@ -54,10 +54,26 @@ Q_SIGNALS:
 public Q_SLOTS:
     void AutoLaunchService();
     void ExitWebSocketService();
-    void StartCreateSystemTrayIcon(bool bSysTrayAvailable);
+    void ProbeSysTray();
+
+public:
+    // Probes 500 ms apart during the first minute, then every few seconds.
+    static constexpr int PROBE_COUNT = 60;
+    static constexpr int PROBE_INTERVAL_MS = 500;
+    static constexpr int LATE_PROBE_INTERVAL_MS = 3000;
 
 private:
-    void StopCheckSysTrayThread();
+    void TrayAppeared();
+    void TrayGone();
+
+    QTimer* m_pProbeTimer = nullptr;
+    int m_nProbe = 0;
+    bool m_bTrayThere = false;
+    // The service's listen result, kept for an icon made after it came.
+    bool m_bListenKnown = false;
+    int m_nListenPort = 0;
+    bool m_bListening = false;
+    QString m_strListenReason;
 
     // Owned here so that they go away with the manager at the end of main.
     QSystemTrayIcon* m_pTrayIcon = nullptr;

@@ -21,10 +21,14 @@ public:
     // listens, after it stopped, or when listening failed.
     quint16 serverPort() const { return m_nListeningPort.load(); }
 
-    // Before start(): someone (the tray) answers siteQuestion() within
-    // nTimeoutMs through SetAccess(); without it, a site the policy would ask
-    // about is refused at once.
-    void EnableSiteQuestions(int nTimeoutMs) { m_nAskTimeoutMs = nTimeoutMs; }
+    // Someone (the tray) answers siteQuestion() within nTimeoutMs through
+    // SetAccess(); 0, or never called: a site the policy would ask about is
+    // refused at once. Before start() or while running (GUI thread).
+    void EnableSiteQuestions(int nTimeoutMs)
+    {
+        m_nAskTimeoutMs = nTimeoutMs;
+        emit askTimeoutChanged(nTimeoutMs);
+    }
     // Hands new access settings to the running service (any thread).
     void SetAccess(const AccessSettings& access) { emit accessChanged(access); }
 
@@ -34,6 +38,7 @@ Q_SIGNALS:
     void siteQuestion(const QString& strSite, bool bRemote);
     void siteQuestionEnded(const QString& strSite);
     void accessChanged(const AccessSettings& access);
+    void askTimeoutChanged(int nTimeoutMs);
     // Once, when the service has tried to listen: the port listened on, or
     // the configured one and why it could not be opened.
     void ListenResult(int nPort, bool bListening, const QString& strReason);
@@ -45,6 +50,6 @@ private:
     WebSocketService* m_pWebSocketService = nullptr;
     int m_nWebSocketPort;
     AccessSettings m_access;
-    int m_nAskTimeoutMs = 0;
+    std::atomic<int> m_nAskTimeoutMs{0};
     std::atomic<quint16> m_nListeningPort{0};
 };
