@@ -12,7 +12,7 @@ PKGS=(
   xvfb xauth trayer xdotool x11-utils imagemagick poppler-utils procps
   fonts-liberation fonts-dejavu-core fonts-wqy-microhei iproute2
   # web kit and browser tests
-  chromium chromium-driver
+  chromium chromium-driver firefox-esr openssl
   # packaging
   dpkg-dev file lintian
   # fuzzing: clang with libFuzzer and the sanitizer runtimes
