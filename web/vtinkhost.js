@@ -349,12 +349,13 @@ const HELD_MS = 1000;
  */
 export function failureCode({ closeCode = null, before = 'not-applicable', after = before, heldMs = 0, secure = true }) {
   if (closeCode === ORIGIN_CLOSE_CODE) return 'EORIGIN';
+  if (before === 'prompt' && after === 'prompt' && heldMs >= HELD_MS) return 'EPERMISSION';
+  // An insecure page is blocked without a question (whatever the state
+  // reads), or nothing listens: not to be told apart from here, so
+  // reconnecting goes on.
+  if (!secure) return 'EINSECURE';
   if (before === 'prompt' && after === 'denied') return 'EPERMISSION'; // asked, and answered (headless: at once)
   if (before === 'denied' || after === 'denied') return 'EBLOCKED';
-  if (before === 'prompt' && after === 'prompt' && heldMs >= HELD_MS) return 'EPERMISSION';
-  // An insecure page is blocked without a question, or nothing listens: not
-  // to be told apart from here, so reconnecting goes on.
-  if (!secure) return 'EINSECURE';
   return 'ENOTRUNNING';
 }
 

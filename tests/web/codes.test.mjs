@@ -83,7 +83,8 @@ test('the code of a failed attempt, from what the page can see', () => {
     [null, 'not-applicable', 'not-applicable', 5, true, 'ENOTRUNNING'],
     [null, 'prompt', 'prompt', 15, false, 'EINSECURE'], // blocked without asking, or nothing listens
     [null, 'not-applicable', 'not-applicable', 5, false, 'EINSECURE'],
-    [null, 'denied', 'denied', 5, false, 'EBLOCKED'],
+    [null, 'denied', 'denied', 5, false, 'EINSECURE'], // an insecure page is never asked about
+    [null, 'prompt', 'prompt', 5000, false, 'EPERMISSION'],
   ];
   for (const [closeCode, before, after, heldMs, secure, code] of rows) {
     assert.equal(failureCode({ closeCode, before, after, heldMs, secure }), code,
