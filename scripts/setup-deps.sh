@@ -15,7 +15,7 @@ PKGS=(
   xvfb xauth trayer xdotool x11-utils imagemagick poppler-utils procps
   fonts-liberation fonts-dejavu-core fonts-wqy-microhei iproute2
   # web kit and browser tests
-  chromium chromium-driver
+  chromium chromium-driver firefox-esr openssl
   # packaging
   dpkg-dev file lintian
   # Debian 11 roots: the packages are built in one and installed in another

@@ -9,20 +9,48 @@
 
 namespace {
 
-_POINTDATA Stamped(_POINTDATA pt)
+int64_t WallClockMs()
 {
-    pt.lTickCount = GetTickCount();
-    pt.tTime = int64_t(time(nullptr));
-    return pt;
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Floor division: a wall clock before 1970 still yields whole seconds below.
+int64_t FloorDiv(int64_t a, int64_t b)
+{
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
 }
 
 } // namespace
+
+// The wall clock can step (NTP, the user) while the pen writes; the monotonic
+// tick cannot. Both stamps of a point come from one tick reading placed on the
+// wall clock read at the anchor, so point times never run backwards.
+void CInkStore::AnchorLocked()
+{
+    const int64_t nTick = GetTickCount();
+    m_nWallMinusTickMs = WallClockMs() - nTick;
+}
+
+int64_t CInkStore::WallMsOf(const _POINTDATA& pt) const
+{
+    return pt.lTickCount + m_nWallMinusTickMs;
+}
+
+_POINTDATA CInkStore::StampedLocked(_POINTDATA pt) const
+{
+    pt.lTickCount = GetTickCount();
+    pt.tTime = FloorDiv(WallMsOf(pt), 1000);
+    return pt;
+}
 
 void CInkStore::Open()
 {
     {
         std::lock_guard<std::mutex> lock(m_InkListMutex);
         m_pPointDataList.reset(new PointDataList);
+        AnchorLocked();
     }
     m_pDecodedPointDataList.reset(new PointDataList);
 }
@@ -43,10 +71,10 @@ bool CInkStore::Append(int nX, int nY, int nP, bool bStrokeEnd)
     pt.nY = int16_t(nY);
     pt.nPressure = int16_t(nP);
     pt.bStrokeEnd = bStrokeEnd ? 1 : 0;
-    pt = Stamped(pt);
     std::lock_guard<std::mutex> lock(m_InkListMutex);
     if (!m_pPointDataList)
         return false;
+    pt = StampedLocked(pt);
     m_pPointDataList->push_back(pt);
     return true;
 }
@@ -57,7 +85,7 @@ bool CInkStore::AppendStrokeEnd(_POINTDATA& last)
     if (!m_pPointDataList || m_pPointDataList->empty())
         return false;
     last = m_pPointDataList->back();
-    _POINTDATA end = Stamped(last);
+    _POINTDATA end = StampedLocked(last);
     end.bStrokeEnd = 1;
     m_pPointDataList->push_back(end);
     return true;
@@ -68,6 +96,8 @@ void CInkStore::Clear()
     std::lock_guard<std::mutex> lock(m_InkListMutex);
     if (m_pPointDataList)
         m_pPointDataList->clear();
+    // A new signature follows the wall clock again from here.
+    AnchorLocked();
 }
 
 bool CInkStore::IsEmpty() const
@@ -106,21 +136,24 @@ int CInkStore::GetPACKETS(_PACKETS& p) const
 char* CInkStore::GetInkPointTime(int nIndex) const
 {
     _POINTDATA pt;
+    int64_t nWallMs = 0;
     {
         std::lock_guard<std::mutex> lock(m_InkListMutex);
         if (!m_pPointDataList || nIndex < 0 || size_t(nIndex) >= m_pPointDataList->size())
             return nullptr;
         pt = (*m_pPointDataList)[size_t(nIndex)];
+        nWallMs = WallMsOf(pt);
     }
+    // Seconds and milliseconds of the one reading tTime was made from.
+    const int nMs = int(nWallMs - FloorDiv(nWallMs, 1000) * 1000);
     const time_t t = time_t(pt.tTime);
     struct tm local {};
     localtime_r(&t, &local);
     char* p = new (std::nothrow) char[100]();
     if (!p)
         return nullptr;
-    // The milliseconds come from the monotonic tick: they order points within a second.
     snprintf(p, 100, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, int(pt.lTickCount % 1000));
+             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, nMs);
     return p;
 }
 

@@ -23,7 +23,7 @@ struct _POINTDATA {
     uint8_t bStrokeEnd;
     uint8_t ucPadding;  // written as 0
     int64_t lTickCount; // monotonic milliseconds when stored
-    int64_t tTime;      // wall-clock seconds when stored
+    int64_t tTime;      // wall-clock seconds of that same tick (anchor + tick)
 };
 static_assert(sizeof(_POINTDATA) == 24, "ink record is 24 bytes");
 static_assert(offsetof(_POINTDATA, nX) == 0 && offsetof(_POINTDATA, nY) == 2 &&
@@ -68,9 +68,13 @@ public:
 
 private:
     std::string Label(const char* pszOp) const { return m_strLabel + pszOp + "()"; }
+    void AnchorLocked();
+    int64_t WallMsOf(const _POINTDATA& pt) const;
+    _POINTDATA StampedLocked(_POINTDATA pt) const;
 
     const std::string m_strLabel;
     mutable std::mutex m_InkListMutex;
     std::unique_ptr<PointDataList> m_pPointDataList;        // under m_InkListMutex
     std::unique_ptr<PointDataList> m_pDecodedPointDataList; // host thread only
+    int64_t m_nWallMinusTickMs = 0; // wall clock minus tick at the anchor; under m_InkListMutex
 };

@@ -13,10 +13,12 @@ export declare const DEFAULT_URL: string;
 export declare const FUNCTIONS: readonly string[];
 
 export type ErrorCode = 'ETIMEDOUT' | 'EREFUSED' | 'ECLOSED' | 'ECONNECT' | 'EBADREPLY'
-  /** the browser asks the user whether this site may reach the service (permission "prompt") */
+  /** the browser asks the user whether this site may reach the service (permission "prompt", and the browser held or answered the attempt) */
   | 'EPERMISSION'
   /** the browser does not let this site reach the service (permission "denied") */
   | 'EBLOCKED'
+  /** a page that is not https: the browser blocks it without asking, or nothing listens (reconnecting goes on) */
+  | 'EINSECURE'
   /** the service refused this site (close code 4003) */
   | 'EORIGIN'
   /** permission granted or not needed, and nothing listening */
@@ -173,6 +175,10 @@ export declare function base64ToBlob(base64: string, mimeType?: string): Blob;
 export declare function parseInkData(base64: string): InkRecord[];
 export declare function strokesOf<T extends { strokeEnd: boolean }>(points: T[]): T[][];
 export declare function queryPermission(url?: string): Promise<Permission>;
+/** The code of a failed attempt from what the page saw: the service's close code, the permission before and after, how long the browser held the attempt, and whether the page is a secure context. */
+export declare function failureCode(seen: {
+  closeCode?: number | null; before?: PermissionState; after?: PermissionState; heldMs?: number; secure?: boolean;
+}): 'EORIGIN' | 'EPERMISSION' | 'EBLOCKED' | 'EINSECURE' | 'ENOTRUNNING';
 export declare function inkToSvg(
   points: Array<{ x: number; y: number; strokeEnd: boolean }>,
   opts?: { width?: number; height?: number; color?: string; strokeWidth?: number },

@@ -319,9 +319,12 @@ export const ADVICE = Object.freeze({
     + 'the site (vtinkhost-allow-site), then connect again.',
   EORIGIN: 'The signature pad service refused this site. Remove it from the blocked sites under "Allowed sites…" in '
     + 'the vtinkhost tray menu, or ask your administrator to allow it (vtinkhost-allow-site), then connect again.',
+  EINSECURE: 'The browser does not let this page reach the signature pad service on this computer, and it does '
+    + 'not ask on a page that is not https. Open the site over https, or ask your administrator to allow the site '
+    + '(vtinkhost-allow-site). The page keeps trying, in case vtinkhost is simply not running.',
   ENOTRUNNING: 'The signature pad service (vtinkhost) is not running on this computer. Start it from the '
-    + 'applications menu, or log in again if it starts at login.',
-  ECONNECT: 'No connection to the signature pad service yet: is vtinkhost running?',
+    + 'applications menu, or log in again if it starts at login. The page connects by itself once it runs.',
+  ECONNECT: 'No connection to the signature pad service yet. Is vtinkhost running?',
   ECLOSED: 'The connection to the signature pad service was lost; it is being connected again.',
   ETIMEDOUT: 'The signature pad service did not answer in time.',
   EREFUSED: 'The signature pad service refused the request.',
@@ -331,6 +334,37 @@ export const ADVICE = Object.freeze({
 // Codes after which connecting again by itself would not help: the user or
 // the administrator has to act first.
 const STOPPING_CODES = new Set(['EPERMISSION', 'EBLOCKED', 'EORIGIN']);
+
+// A refused connection to this computer fails within milliseconds; one the
+// browser holds for its user's answer takes longer than this.
+const HELD_MS = 1000;
+
+/**
+ * Why an attempt failed, from what the page can see: the service's close
+ * code, the permission before and after the attempt, how long the browser
+ * held the attempt, and whether the page is a secure context. "prompt" alone
+ * proves nothing: Firefox reads it on every page of another computer, also
+ * where it checks nothing. It counts only when the browser acted on it (the
+ * state changed during the attempt) or held the attempt.
+ */
+export function failureCode({ closeCode = null, before = 'not-applicable', after = before, heldMs = 0, secure = true }) {
+  if (closeCode === ORIGIN_CLOSE_CODE) return 'EORIGIN';
+  if (before === 'prompt' && after === 'prompt' && heldMs >= HELD_MS) return 'EPERMISSION';
+  // An insecure page is blocked without a question (whatever the state
+  // reads), or nothing listens: not to be told apart from here, so
+  // reconnecting goes on.
+  if (!secure) return 'EINSECURE';
+  if (before === 'prompt' && after === 'denied') return 'EPERMISSION'; // asked, and answered (headless: at once)
+  if (before === 'denied' || after === 'denied') return 'EBLOCKED';
+  return 'ENOTRUNNING';
+}
+
+// False on a page of another computer that is not a secure context.
+function pageIsSecure() {
+  const loc = globalThis.location;
+  if (!loc || !/^https?:$/.test(loc.protocol) || isLoopbackHost(loc.hostname)) return true;
+  return globalThis.isSecureContext !== false;
+}
 
 function isLoopbackHost(host) {
   const h = String(host || '').replace(/^\[|\]$/g, '').toLowerCase();
@@ -428,6 +462,7 @@ export class VtInkHost extends EventTarget {
     this._WebSocket = options.WebSocket || globalThis.WebSocket;
     if (!this._WebSocket) throw new Error('no WebSocket class: pass options.WebSocket (Node: run with --experimental-websocket)');
     this._ws = null;
+    this._heldSince = 0;
     this._admitted = false; // the service answers this connection
     this._admissionEnds = 0; // while a connection waits for the service's user
     this._pending = []; // sent, awaiting reply, in send order
@@ -481,6 +516,7 @@ export class VtInkHost extends EventTarget {
     this._unwatchPermission();
     const ws = this._ws;
     this._ws = null;
+    this._heldSince = 0;
     this._admitted = false;
     if (ws) {
       try { ws.close(); } catch { /* already closing */ }
@@ -540,7 +576,7 @@ export class VtInkHost extends EventTarget {
         if (this.connected) { resolve(); return; }
         // A browser that shows its question keeps the socket waiting.
         const permission = await queryPermission(this.url);
-        if (permission.state === 'prompt') {
+        if (permission.state === 'prompt' && this._heldSince && Date.now() - this._heldSince >= HELD_MS) {
           reject(this._error('EPERMISSION'));
           return;
         }
@@ -559,14 +595,15 @@ export class VtInkHost extends EventTarget {
     for (const w of waiters) { clearTimeout(w.timer); w.reject(error); }
   }
 
-  _error(code) {
+  _error(code, note = '') {
     const what = {
       EPERMISSION: 'the browser asks the user whether this site may reach the service',
       EBLOCKED: 'the browser does not let this site reach the service',
+      EINSECURE: 'the browser blocks this page, which is not https, or nothing listens there',
       EORIGIN: 'the service refused this site',
-      ENOTRUNNING: 'nothing listens there: is vtinkhost running?',
+      ENOTRUNNING: 'nothing listens there',
     }[code];
-    return new VtInkError(`connection to ${this.url}: ${what}. ${ADVICE[code]}`, null, code);
+    return new VtInkError(`connection to ${this.url}: ${what}${note}. ${ADVICE[code]}`, null, code);
   }
 
   async _open() {
@@ -590,6 +627,8 @@ export class VtInkHost extends EventTarget {
     }
     ws.binaryType = 'arraybuffer';
     this._ws = ws;
+    const startedAt = Date.now();
+    this._heldSince = startedAt;
     this._admitted = false;
     const probe = randomProbe();
     let opened = false;
@@ -598,6 +637,7 @@ export class VtInkHost extends EventTarget {
     ws.onopen = () => {
       if (this._ws !== ws) return;
       opened = true;
+      this._heldSince = 0;
       this._admissionEnds = Date.now() + this.admissionTimeout;
       // Echoed once the service answers this site.
       try { ws.send(probe); } catch { /* reported by the close */ }
@@ -619,6 +659,7 @@ export class VtInkHost extends EventTarget {
       ended = true;
       clearTimeout(waitingTimer);
       this._ws = null;
+      this._heldSince = 0;
       try { ws.close(); } catch { /* already closed */ }
       const refused = !!ev && ev.code === ORIGIN_CLOSE_CODE;
       if (this._admitted) {
@@ -631,7 +672,7 @@ export class VtInkHost extends EventTarget {
           return;
         }
       }
-      this._attemptFailed(refused ? ORIGIN_CLOSE_CODE : null, before.state);
+      this._attemptFailed(refused ? ORIGIN_CLOSE_CODE : null, before.state, Date.now() - startedAt);
     };
     // A failed connect may bring an error and no close event; after the
     // handshake the close event carries the code.
@@ -652,15 +693,16 @@ export class VtInkHost extends EventTarget {
     this.dispatchEvent(new CustomEvent('open', { detail: { reconnect: wasReconnect } }));
   }
 
-  // stateBefore: the permission as it was before the attempt.
-  async _attemptFailed(closeCode, stateBefore) {
-    let code = 'EORIGIN';
-    if (closeCode !== ORIGIN_CLOSE_CODE) {
-      const byState = { prompt: 'EPERMISSION', denied: 'EBLOCKED' };
-      code = byState[stateBefore] || byState[(await queryPermission(this.url)).state] || 'ENOTRUNNING';
-    }
+  // stateBefore: the permission as it was before the attempt; heldMs: how
+  // long the browser kept the attempt before it failed.
+  async _attemptFailed(closeCode, stateBefore, heldMs = 0) {
+    const after = closeCode === ORIGIN_CLOSE_CODE ? stateBefore : (await queryPermission(this.url)).state;
+    const code = failureCode({ closeCode, before: stateBefore, after, heldMs, secure: pageIsSecure() });
     if (this._closedByUser) return;
-    const error = this._error(code);
+    // What the kit could not tell: a "prompt" the browser did not act on.
+    const note = code === 'ENOTRUNNING' && after === 'prompt'
+      ? ' (the browser\'s permission reads "prompt", yet it did not hold the connection for an answer)' : '';
+    const error = this._error(code, note);
     this.lastError = error;
     this.dispatchEvent(new CustomEvent('error', { detail: error }));
     if (!STOPPING_CODES.has(code)) {

@@ -6,13 +6,17 @@
 #include "../common/timescale.h"
 #include "padsim.h"
 #include "q230g.h"
+#include "signer.h"
 #include "vtinksdk.h"
 
 #include <gtest/gtest.h>
 
 #include <QByteArray>
 #include <QGuiApplication>
+#include <QFile>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cctype>
 #include <chrono>
@@ -42,6 +46,8 @@ struct Sdk {
     int (*SetSaveCenterImageClip)(int, bool, int, int) = nullptr;
     char* (*PacketsBase64Encode)(int, int) = nullptr;
     void (*PacketsBase64EncodeFree)(int, char*) = nullptr;
+    char* (*GetInkPointTime)(int, int) = nullptr;
+    void (*FreeInkPointTime)(int, char*) = nullptr;
 
     template <class T> void Resolve(T& fn, const std::string& prefix, const char* name)
     {
@@ -69,6 +75,8 @@ struct Sdk {
         Resolve(SetSaveCenterImageClip, prefix, "SetSaveCenterImageClip");
         Resolve(PacketsBase64Encode, prefix, "PacketsBase64Encode");
         Resolve(PacketsBase64EncodeFree, prefix, "PacketsBase64EncodeFree");
+        Resolve(GetInkPointTime, prefix, "GetInkPointTime");
+        Resolve(FreeInkPointTime, prefix, "FreeInkPointTime");
     }
 };
 
@@ -379,6 +387,48 @@ INSTANTIATE_TEST_SUITE_P(Pads, E2eScreen, ::testing::ValuesIn(Models(padsim::HAS
 INSTANTIATE_TEST_SUITE_P(Pads, E2eTwoStepKeys, ::testing::ValuesIn(Models(0, padsim::ONE_STEP_KEYS)), ModelName);
 INSTANTIATE_TEST_SUITE_P(Pads, E2eOneStepKeys, ::testing::ValuesIn(Models(padsim::ONE_STEP_KEYS)), ModelName);
 INSTANTIATE_TEST_SUITE_P(Pads, E2eFingerprint, ::testing::ValuesIn(Models(padsim::HAS_FINGERPRINT)), ModelName);
+
+// A sample signature replayed as fast as the pad goes and as it was written:
+// the time text of the points never runs backwards.
+class E2eTimes : public E2e {
+};
+
+TEST_P(E2eTimes, PointTimesNeverRunBackwards)
+{
+    QFile file(QString(VT_SIGNATURES_DIR) + "/ken-ito.json");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    vtinkpad::Signature sig;
+    std::string error;
+    ASSERT_TRUE(vtinkpad::parseSignature(QJsonDocument::fromJson(file.readAll()).object(), sig, error)) << error;
+    const vtinkpad::PadTraits* traits = vtinkpad::padTraits(GetParam());
+    ASSERT_NE(nullptr, traits);
+    ASSERT_TRUE(Open());
+    for (double speed : {0.0, 1.0}) {
+        ASSERT_EQ(ARI_SUCCESS, sdk->Clear(Id()));
+        const std::atomic<bool> abort{false};
+        const vtinkpad::DrawResult r = vtinkpad::draw(*pad, *traits, sig, 5, speed, abort);
+        ASSERT_TRUE(r.delivered) << speed;
+        const int n = int(r.points + r.strokes);
+        ASSERT_TRUE(Eventually([&] { return Points() == n; })) << speed << ": " << Points() << " of " << n;
+        std::string previous;
+        int backwards = 0;
+        for (int i = 0; i < n; ++i) {
+            char* text = sdk->GetInkPointTime(Id(), i);
+            ASSERT_NE(nullptr, text) << i;
+            const std::string t(text);
+            sdk->FreeInkPointTime(Id(), text);
+            ASSERT_EQ(23u, t.size()) << t;
+            if (t < previous) {
+                ++backwards;
+                ADD_FAILURE() << "speed " << speed << ", point " << i << ": " << previous << " then " << t;
+            }
+            previous = t;
+        }
+        EXPECT_EQ(0, backwards) << "speed " << speed;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pads, E2eTimes, ::testing::Values(Models().front()), ModelName);
 
 // Firmware texts decide the connection and the pressure levels.
 struct FirmwareCase {

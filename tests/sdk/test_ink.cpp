@@ -1,5 +1,6 @@
 // Ink store and the Base64 ink format.
 #include "sdktest.h"
+#include "vtlog.h"
 
 #include <QRegularExpression>
 #include <QBuffer>
@@ -7,6 +8,7 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -188,23 +190,40 @@ TEST_F(InkFormat, ImageDecodeRefusesMoreThan8192PixelsASide)
 TEST_F(InkFormat, PointTimeText)
 {
     drv->inject(1000, 800, 300, HWET_PEN_DOWN);
-    char* text = VTQ220_GetInkPointTime(VTQ220_DEVICE, 0);
-    ASSERT_NE(nullptr, text);
-    const QString s = QString::fromLatin1(text);
-    VTQ220_FreeInkPointTime(VTQ220_DEVICE, text);
-    EXPECT_EQ(23, s.size());
-    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}$").match(s).hasMatch()) << qPrintable(s);
-    // Local date and time of the stored second, milliseconds from the tick.
+    drv->inject(1010, 810, 300, HWET_PEN_MOVE);
+    drv->inject(1020, 820, 300, HWET_PEN_MOVE);
     CSignCore* c = g_pSignWidget.load();
-    const _POINTDATA pt = c->Ink().Points().at(0);
-    const time_t t = time_t(pt.tTime);
-    struct tm local {};
-    localtime_r(&t, &local);
-    char expected[64];
-    snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, int(pt.lTickCount % 1000));
-    EXPECT_EQ(QString::fromLatin1(expected), s);
-    EXPECT_EQ(nullptr, VTQ220_GetInkPointTime(VTQ220_DEVICE, 1));
+    const PointDataList pts = c->Ink().Points();
+    ASSERT_EQ(3u, pts.size());
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t nNowWallMinusTick = int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000 - GetTickCount();
+    int64_t nWallMinusTick = 0;
+    for (int i = 0; i < 3; ++i) {
+        char* text = VTQ220_GetInkPointTime(VTQ220_DEVICE, i);
+        ASSERT_NE(nullptr, text);
+        const QString s = QString::fromLatin1(text);
+        VTQ220_FreeInkPointTime(VTQ220_DEVICE, text);
+        EXPECT_EQ(23, s.size());
+        EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3}$").match(s).hasMatch()) << qPrintable(s);
+        // Local date and time of the stored second...
+        const _POINTDATA& pt = pts[size_t(i)];
+        const time_t t = time_t(pt.tTime);
+        struct tm local {};
+        localtime_r(&t, &local);
+        char expected[64];
+        snprintf(expected, sizeof expected, "%04d-%02d-%02d %02d:%02d:%02d.", local.tm_year + 1900, local.tm_mon + 1,
+                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+        EXPECT_EQ(QString::fromLatin1(expected), s.left(20));
+        // ...and seconds plus milliseconds are the tick placed on one wall-clock
+        // anchor: the same offset for every point, close to the clock now.
+        const int64_t nOffset = pt.tTime * 1000 + s.mid(20).toInt() - pt.lTickCount;
+        if (i == 0)
+            nWallMinusTick = nOffset;
+        EXPECT_EQ(nWallMinusTick, nOffset) << i;
+    }
+    EXPECT_LT(std::llabs(nWallMinusTick - nNowWallMinusTick), 2000);
+    EXPECT_EQ(nullptr, VTQ220_GetInkPointTime(VTQ220_DEVICE, 3));
     EXPECT_EQ(nullptr, VTQ220_GetInkPointTime(VTQ220_DEVICE, -1));
 }
 

@@ -9,6 +9,7 @@
 #include "../common/qtestselect.h"
 #include "../common/skipexit.h"
 #include "padsim.h"
+#include "signer.h"
 #include "vtlog.h"
 
 #include <QApplication>
@@ -19,9 +20,12 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <future>
 #include <memory>
 #include <unistd.h>
 
@@ -270,6 +274,52 @@ private Q_SLOTS:
         pad.replug();
         QCOMPARE(call("InitialDevice", {{"id", id()}, {"width", "400"}, {"height", "200"}}), QString("1"));
         QVERIFY(keyPollStarted());
+    }
+
+    // A sample signature replayed as fast as the pad goes and as it was
+    // written: GetPointer's time list never runs backwards.
+    void pointTimesNeverRunBackwards_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<double>("speed");
+        QTest::newRow("full speed") << hostModels().first() << 0.0;
+        QTest::newRow("as written") << hostModels().first() << 1.0;
+    }
+    void pointTimesNeverRunBackwards()
+    {
+        QFETCH(double, speed);
+        padsim::Pad& pad = useRow();
+        QFile file(QString(VT_SIGNATURES_DIR) + "/ken-ito.json");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        vtinkpad::Signature sig;
+        std::string error;
+        QVERIFY2(vtinkpad::parseSignature(QJsonDocument::fromJson(file.readAll()).object(), sig, error), error.c_str());
+        const vtinkpad::PadTraits* traits = vtinkpad::padTraits(m_pPad->model().name);
+        QVERIFY(traits);
+        QVERIFY(open());
+        // Drawn on a thread of its own, so that the service goes on answering.
+        const std::atomic<bool> abort{false};
+        auto drawn = std::async(std::launch::async, [&] { return vtinkpad::draw(pad, *traits, sig, 5, speed, abort); });
+        QElapsedTimer timer;
+        timer.start();
+        while (drawn.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready && timer.elapsed() < 60000)
+            QTest::qWait(20);
+        QVERIFY(drawn.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready);
+        const vtinkpad::DrawResult r = drawn.get();
+        QVERIFY(r.delivered);
+        const int n = int(r.points + r.strokes);
+        QVERIFY2(waitForSize(n), qPrintable(call("GetSize")));
+        const QJsonArray points = parseArray(call("GetPointer"));
+        QCOMPARE(points.size(), n);
+        QStringList backwards;
+        for (int i = 1; i < n; ++i) {
+            const QString before = points[i - 1].toObject()["Time"].toString();
+            const QString t = points[i].toObject()["Time"].toString();
+            QCOMPARE(t.size(), 23);
+            if (t < before)
+                backwards << QString("%1: %2 then %3").arg(i).arg(before, t);
+        }
+        QVERIFY2(backwards.isEmpty(), qPrintable(backwards.join("; ")));
     }
 
     void signatureInkAndImages_data() { addModelRows(); }

@@ -4,6 +4,8 @@
 #   setup-npm.sh DIR PACKAGE   (DIR relative to the source tree: web, web/tests)
 # web/tests: playwright-core (drives Debian's chromium); web: typescript.
 set -euo pipefail
+# the browsers are Debian's: never a download
+export PUPPETEER_SKIP_DOWNLOAD=1 PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1
 kit="$(cd "$(dirname "$0")/../../$1" && pwd)"
 package=$2
 if ! command -v npm >/dev/null; then

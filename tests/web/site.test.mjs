@@ -279,6 +279,36 @@ test('granted, and nothing listening: ENOTRUNNING, reconnects backing off', asyn
   await page.close();
 });
 
+// The Firefox table's cases in Chromium: the program stopped on a site that
+// may reach it, then started; and a page that is not https.
+test('the program stopped: ENOTRUNNING, then connected by itself within 15 s of its start', async () => {
+  const shop = url('shop', sitePort);
+  const port = await freePort();
+  const page = await openDemo(browser, shop, `ws://127.0.0.1:${port}`);
+  const shown = await problem(page, 'ENOTRUNNING', 5000);
+  console.log(`# Chromium: program stopped | ENOTRUNNING (permission: ${shown.permission})`);
+  const started = Date.now();
+  const late = await startStack({ wsPort: port, access: { AllowedOrigins: shop } });
+  try {
+    await page.getByTestId('connection').filter({ hasText: /^connected$/ }).waitFor({ timeout: Math.max(1000, 15000 - (Date.now() - started)) });
+    console.log(`# Chromium: program started | connected ${Date.now() - started} ms after the start`);
+  } finally {
+    await page.close();
+    await late.stop();
+  }
+});
+
+test('a page that is not https: EINSECURE, and it keeps trying', async () => {
+  const plain = `http://plain.example:${sitePort}`;
+  const page = await openDemo(browser, plain, stack.wsUrl);
+  const shown = await problem(page, 'EINSECURE', 5000);
+  assert.match(shown.advice, /https/);
+  await page.getByTestId('log').filter({ hasText: /connecting again \(attempt 2/ }).waitFor(T);
+  console.log(`# Chromium: http page | EINSECURE (permission: ${shown.permission})`);
+  assert.deepEqual(page.errors, []);
+  await page.close();
+});
+
 // Last on this browser: a denial set through the DevTools protocol also
 // took the grants made through Playwright in this profile.
 test('the permission denied: EBLOCKED', async () => {

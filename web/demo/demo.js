@@ -329,6 +329,7 @@ const PROBLEM_TITLES = {
   WAITING: 'Waiting for your answer on this computer',
   EPERMISSION: 'The browser asks for permission',
   EBLOCKED: 'The browser blocks this site',
+  EINSECURE: 'The browser blocks this page, which is not https',
   EORIGIN: 'The signature pad service refused this site',
   ENOTRUNNING: 'The signature pad service is not running',
 };

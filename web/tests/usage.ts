@@ -66,6 +66,10 @@ export const helpers: { [K in KitFunction]: () => unknown } = {
   base64ToBlob: () => { const blob: Blob = kit.base64ToBlob(png); return blob.size; },
   parseInkData: () => { const r: InkRecord[] = kit.parseInkData(''); return r[0]?.time.getTime(); },
   strokesOf: () => { const s: InkPoint[][] = kit.strokesOf(kit.parseInkPoints('[]')); return s; },
+  failureCode: () => {
+    const code: ErrorCode = kit.failureCode({ closeCode: null, before: 'prompt', after: 'prompt', heldMs: 15, secure: false });
+    return code === 'EINSECURE' ? kit.ADVICE.EINSECURE : code;
+  },
   queryPermission: async () => {
     const p: Permission = await kit.queryPermission('ws://127.0.0.1:6089');
     const state: PermissionState = p.state;
@@ -162,6 +166,7 @@ export const errorCodes: { [C in ErrorCode]: string } = {
   EBADREPLY: 'the service answered something unexpected',
   EPERMISSION: 'allow this site in the browser',
   EBLOCKED: 'the browser blocks this site',
+  EINSECURE: 'the browser blocks this page, which is not https',
   EORIGIN: 'vtinkhost refused this site',
   ENOTRUNNING: 'vtinkhost is not running',
 };
