@@ -49,3 +49,11 @@ endif()
 if(DEFINED ENV{VT_CROSS_EMULATOR} AND NOT "$ENV{VT_CROSS_EMULATOR}" STREQUAL "")
   separate_arguments(CMAKE_CROSSCOMPILING_EMULATOR UNIX_COMMAND "$ENV{VT_CROSS_EMULATOR}")
 endif()
+
+# The package's Architecture field: cpack would ask dpkg for the build
+# machine's.
+execute_process(COMMAND dpkg-architecture -t${_triplet} -qDEB_HOST_ARCH
+  OUTPUT_VARIABLE _deb_arch OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+if(_deb_arch)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${_deb_arch})
+endif()

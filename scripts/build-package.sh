@@ -39,7 +39,10 @@ export CFLAGS="$(flags CPPFLAGS) $(flags CFLAGS)"
 export CXXFLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)"
 export LDFLAGS="$(flags LDFLAGS)"
 cross=
-[ "$arch" = "$(dpkg --print-architecture)" ] || cross=-DCMAKE_TOOLCHAIN_FILE=$src/cmake/$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null).cmake
+if [ "$arch" != "$(dpkg --print-architecture)" ]; then
+  export VT_CROSS_TRIPLET=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
+  cross=-DCMAKE_TOOLCHAIN_FILE=$src/cmake/cross-multiarch.cmake
+fi
 rm -rf "$out/packages"
 cmake -S "$src" -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVT_BUILD_TESTS=OFF -DVT_QT_FLOOR=${VT_QT_FLOOR:-ON} $cross >/dev/null
 cmake --build "$out" -j"$jobs"
