@@ -11,6 +11,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <QThread>
+
+#include <climits>
 
 #include <initializer_list>
 
@@ -89,4 +92,15 @@ inline QStringList VtSplit(const QString& text, QChar sep, bool bSkipEmpty = fal
             return parts;
         nStart = nSep + 1;
     }
+}
+
+// thread.wait() until it has ended. Qt 5.15 moved wait() with no argument
+// to a newer library call; ULONG_MAX is "no time limit" on every Qt.
+inline bool VtWaitForThread(QThread* pThread)
+{
+#if VT_QT_AT_LEAST(5, 15, 0)
+    return pThread->wait();
+#else
+    return pThread->wait(ULONG_MAX);
+#endif
 }

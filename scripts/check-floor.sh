@@ -92,7 +92,7 @@ join -1 1 -2 1 <(sort -k1,1 "$work/needed") "$work/firstver" >"$work/joined" || 
 
 # --- version needs of the binaries
 highest() { # prefix: the highest version of that prefix any binary needs
-  for f in "${files[@]}"; do readelf -V "$f" | grep -o "Name: $1[0-9.]*" | sed "s/Name: $1//"; done |
+  for f in "${files[@]}"; do readelf -V "$f" | { grep -o "Name: $1[0-9.]*" || true; } | sed "s/Name: $1//"; done |
     sort -V | tail -n 1
 }
 max_glibc=$(highest GLIBC_)

@@ -4,6 +4,8 @@
 #include <QMutexLocker>
 #include <QSystemTrayIcon>
 
+#include <climits>
+
 #include "desktoptesthooks.h"
 #include "vtlog.h"
 
@@ -63,7 +65,7 @@ bool CheckSysTrayThread::AskGuiThread(bool& bAvailable)
         Qt::QueuedConnection);
     QMutexLocker lock(&m_mutex);
     while (!m_bAnswered && !m_bStop)
-        m_wake.wait(&m_mutex);
+        m_wake.wait(&m_mutex, ULONG_MAX); // not the QDeadlineTimer overload, which Qt 5.11 lacks
     bAvailable = m_bAnswer;
     return m_bAnswered && !m_bStop;
 }
@@ -73,6 +75,6 @@ bool CheckSysTrayThread::Pause(int nMs)
     QDeadlineTimer deadline(nMs);
     QMutexLocker lock(&m_mutex);
     while (!m_bStop && !deadline.hasExpired())
-        m_wake.wait(&m_mutex, deadline);
+        m_wake.wait(&m_mutex, (unsigned long)qMax<qint64>(1, deadline.remainingTime()));
     return !m_bStop;
 }

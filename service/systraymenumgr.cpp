@@ -12,6 +12,7 @@
 
 #include "checksystraythread.h"
 #include "desktoptesthooks.h"
+#include "qtfloor.h"
 #include "sitepermission.h"
 #include "traystatus.h"
 #include "vtlog.h"
@@ -137,7 +138,7 @@ void SysTrayMenuMgr::StopCheckSysTrayThread()
         return;
     m_pCheckSysTrayThread->Stop();
     m_pCheckSysTrayThread->quit();
-    m_pCheckSysTrayThread->wait();
+    VtWaitForThread(m_pCheckSysTrayThread);
     delete m_pCheckSysTrayThread;
     m_pCheckSysTrayThread = nullptr;
 }
@@ -166,7 +167,7 @@ void SysTrayMenuMgr::OpenWebSocketService(bool bOpenService)
     }
     if (m_pWebSocketThread) {
         m_pWebSocketThread->quit();
-        m_pWebSocketThread->wait();
+        VtWaitForThread(m_pWebSocketThread);
         delete m_pWebSocketThread; // and the site questions with it
         m_pWebSocketThread = nullptr;
         m_pSitePermission = nullptr;
