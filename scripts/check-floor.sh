@@ -91,10 +91,11 @@ done | sort -k1,1 -u >"$work/firstver"
 join -1 1 -2 1 <(sort -k1,1 "$work/needed") "$work/firstver" >"$work/joined" || true
 
 # --- version needs of the binaries
-highest() { # prefix: the highest version of that prefix any binary needs
+versions() { # prefix: every version of that prefix the binaries need, lowest first
   for f in "${files[@]}"; do readelf -V "$f" | { grep -o "Name: $1[0-9.]*" || true; } | sed "s/Name: $1//"; done |
-    sort -V | tail -n 1
+    sort -uV
 }
+highest() { versions "$1" | tail -n 1; }
 max_glibc=$(highest GLIBC_)
 max_glibcxx=$(highest GLIBCXX_)
 max_cxxabi=$(highest CXXABI_)
@@ -143,24 +144,16 @@ for c in "${clauses[@]}"; do
 done
 
 # The symbol versions themselves (they also hold where no symbols file says more).
-if above "$max_glibc" "$FLOOR_GLIBC"; then
-  fail "GLIBC_$max_glibc, floor GLIBC_$FLOOR_GLIBC"
-  for v in $(for f in "${files[@]}"; do readelf -V "$f" | grep -o 'Name: GLIBC_[0-9.]*' | sed 's/Name: //'; done | sort -uV); do
-    above "${v#GLIBC_}" "$FLOOR_GLIBC" && name_version "$v"
+check_versions() { # prefix highest floor
+  above "$2" "$3" || return 0
+  fail "$1$2, floor $1$3"
+  for v in $(versions "$1"); do
+    if above "$v" "$3"; then name_version "$1$v"; fi
   done
-fi
-if above "$max_glibcxx" "$FLOOR_GLIBCXX"; then
-  fail "GLIBCXX_$max_glibcxx, floor GLIBCXX_$FLOOR_GLIBCXX"
-  for v in $(for f in "${files[@]}"; do readelf -V "$f" | grep -o 'Name: GLIBCXX_[0-9.]*' | sed 's/Name: //'; done | sort -uV); do
-    above "${v#GLIBCXX_}" "$FLOOR_GLIBCXX" && name_version "$v"
-  done
-fi
-if above "$max_cxxabi" "$FLOOR_CXXABI"; then
-  fail "CXXABI_$max_cxxabi, floor CXXABI_$FLOOR_CXXABI"
-  for v in $(for f in "${files[@]}"; do readelf -V "$f" | grep -o 'Name: CXXABI_[0-9.]*' | sed 's/Name: //'; done | sort -uV); do
-    above "${v#CXXABI_}" "$FLOOR_CXXABI" && name_version "$v"
-  done
-fi
+}
+check_versions GLIBC_ "$max_glibc" "$FLOOR_GLIBC"
+check_versions GLIBCXX_ "$max_glibcxx" "$FLOOR_GLIBCXX"
+check_versions CXXABI_ "$max_cxxabi" "$FLOOR_CXXABI"
 # Qt's version tag (Qt_5.x) says which Qt the code was built against.
 if above "$max_qt" "${FLOOR_QT%.*}"; then
   fail "Qt_$max_qt, floor Qt_${FLOOR_QT%.*} (the version tag: build with QT_NO_VERSION_TAGGING)"
