@@ -181,8 +181,8 @@ void PlanFirefox(Plan& plan, const QString& path, const QString& host, bool bAdd
         after.remove("policies");
     else
         after.insert("policies", policies);
-    PlanFile(plan, path, before, after, VtArgs(QStringLiteral("%1 %2 LocalNetworkAccess.SkipDomains"), {host, bAdd ? "in" : "out of"}),
-             true);
+    PlanFile(plan, path, before, after,
+             VtArgs(QStringLiteral("%1 %2 LocalNetworkAccess.SkipDomains"), {host, bAdd ? "in" : "out of"}), true);
 }
 
 bool Commit(const FileChange& change, QString* pError)
@@ -280,7 +280,8 @@ int main(int argc, char* argv[])
     for (const FileChange& change : qAsConst(plan.changes)) {
         QString error;
         if (Commit(change, &error)) {
-            Print(stdout, VtArgs(QStringLiteral("%1: %2%3"), {change.path, change.what, change.bRemove ? " (file removed)" : ""}));
+            Print(stdout, VtArgs(QStringLiteral("%1: %2%3"),
+                                 {change.path, change.what, change.bRemove ? " (file removed)" : ""}));
         } else {
             Print(stderr, "vtinkhost-allow-site: " + error);
             nResult = EXIT_FAILED;
@@ -294,8 +295,9 @@ int main(int argc, char* argv[])
         Print(stderr, "vtinkhost-allow-site: " + systemFile + ": could not be written");
         return EXIT_FAILED;
     }
-    const QString strChange = bChanged ? VtArgs(QStringLiteral("%1 %2 AllowedOrigins"), {origin, bRemove ? "out of" : "in"})
-                                       : QStringLiteral("unchanged");
+    const QString strChange = bChanged
+                                  ? VtArgs(QStringLiteral("%1 %2 AllowedOrigins"), {origin, bRemove ? "out of" : "in"})
+                                  : QStringLiteral("unchanged");
     Print(stdout, VtArgs(QStringLiteral("%1: %2"), {systemFile, strChange}));
     if (nResult == 0)
         Print(stdout, "Restart vtinkhost and the browsers to apply it.");

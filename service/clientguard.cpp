@@ -183,7 +183,8 @@ InboundBound::InboundBound(QWebSocket* pSocket, QTcpSocket* pTcpSocket, ClientOu
 
 void InboundBound::CheckReadBuffer()
 {
-    if (!m_pTcpSocket || !m_pOutbox || m_pOutbox->IsClosing() || m_pTcpSocket->bytesAvailable() < m_pTcpSocket->readBufferSize())
+    if (!m_pTcpSocket || !m_pOutbox || m_pOutbox->IsClosing() ||
+        m_pTcpSocket->bytesAvailable() < m_pTcpSocket->readBufferSize())
         return;
     VT_LOG("InboundBound::CheckReadBuffer()", "<%ld>-%lld bytes of one frame read, over %lld",
            (long long)m_pTcpSocket->bytesAvailable(), (long long)m_nMaxBytes);

@@ -110,7 +110,8 @@ bool SafeFileWrite::Prepare(const QString& strPath, Kind kind)
             const bool bLink = bNoLinks && ::fstatat(m_nDirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                                S_ISLNK(st.st_mode);
             return Fail(bLink ? QStringLiteral("%1 is a symbolic link").arg(strWalked)
-                              : VtArgs(QStringLiteral("folder %1: %2"), {strWalked, QString::fromLocal8Bit(strerror(nError))}));
+                              : VtArgs(QStringLiteral("folder %1: %2"),
+                                       {strWalked, QString::fromLocal8Bit(strerror(nError))}));
         }
         ::close(m_nDirFd);
         m_nDirFd = fd;
@@ -131,7 +132,8 @@ bool SafeFileWrite::Prepare(const QString& strPath, Kind kind)
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            return Fail(VtArgs(QStringLiteral("cannot create a file in %1: %2"), {strWalked, QString::fromLocal8Bit(strerror(errno))}));
+            return Fail(VtArgs(QStringLiteral("cannot create a file in %1: %2"),
+                               {strWalked, QString::fromLocal8Bit(strerror(errno))}));
         }
         if (bReplacing)
             ::fchmod(fd, target.st_mode & 0777);
@@ -153,7 +155,8 @@ bool SafeFileWrite::Commit()
         return Fail(QStringLiteral("nothing prepared"));
     if (::renameat(m_nDirFd, QFile::encodeName(m_strTempName).constData(), m_nDirFd,
                    QFile::encodeName(m_strFinalName).constData()) != 0)
-        return Fail(VtArgs(QStringLiteral("cannot replace %1: %2"), {m_strFinalName, QString::fromLocal8Bit(strerror(errno))}));
+        return Fail(VtArgs(QStringLiteral("cannot replace %1: %2"),
+                           {m_strFinalName, QString::fromLocal8Bit(strerror(errno))}));
     m_bCommitted = true;
     return true;
 }
