@@ -3,8 +3,8 @@
 #pragma once
 
 #include "hid.h"
+#include "monocond.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -67,7 +67,7 @@ private:
     // The pen reader posts the pad's answer to an image block; the sender
     // waits for it without polling.
     std::mutex m_sentLock;
-    std::condition_variable m_sentChanged;
+    VtMonoCond m_sentChanged;
     int m_nSentFPImageStatus = 0;
 };
 

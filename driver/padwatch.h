@@ -7,10 +7,10 @@
 #pragma once
 
 #include "families.h"
+#include "monocond.h"
 
 #include <libusb.h>
 
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -37,7 +37,7 @@ private:
 
     std::mutex m_sendMutex; // one report at a time, in the order the states changed
     std::mutex m_mutex;     // the fields below
-    std::condition_variable m_cond;
+    VtMonoCond m_cond;
     FamilyOps* m_pFamily = nullptr; // null: no session
     bool m_bStop = false;
     bool m_bGone = false;           // the reader lost the pad: watch the bus

@@ -149,8 +149,8 @@ bool WriteFileReplacing(const QString& path, const QByteArray& bytes)
 
 QString AboutRichText()
 {
-    return QStringLiteral("<p align='center'>DIVuziDad SDK on Linux OS<br>Version : %1<br>%2</p>")
-        .arg(QLatin1String(kSdkVersion), QLatin1String(kOwnerLine));
+    return VtArgs(QStringLiteral("<p align='center'>DIVuziDad SDK on Linux OS<br>Version : %1<br>%2</p>"),
+                  {QLatin1String(kSdkVersion), QLatin1String(kOwnerLine)});
 }
 
 QByteArray AboutPlainText()

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "qtfloor.h"
 #include "vtlog.h"
 
 // A new ARGB32 image filled white (negative sizes count as 0).
@@ -67,7 +68,7 @@ void StopWorkerThread(Thread*& pThread, std::mutex& lock, Flag& bStop, std::cond
     VT_LOG(pszLabel, "<%ld>-b4 call %s->quit()...", pszMember);
     pThread->quit();
     VT_LOG(pszLabel, "<%ld>-b4 call %s->wait()...", pszMember);
-    pThread->wait();
+    VtWaitForThread(pThread);
     delete pThread;
     pThread = nullptr;
     VT_LOG(pszLabel, "<%ld>-after call %s = nullptr...", pszMember);

@@ -7,6 +7,7 @@
 // --remove takes the site out of all of them. Policies already there are
 // kept: the command only adds or removes its own entries.
 #include "accesssettings.h"
+#include "qtfloor.h"
 #include "sitepolicy.h"
 
 #include <QCoreApplication>
@@ -147,7 +148,7 @@ void PlanChromium(Plan& plan, const QString& dir, const QString& origin, bool bA
             target = path;
             break;
         }
-    const QString what = QStringLiteral("%1 %2 %3").arg(origin, bAdd ? "in" : "out of", CHROMIUM_LIST);
+    const QString what = VtArgs(QStringLiteral("%1 %2 %3"), {origin, bAdd ? "in" : "out of", CHROMIUM_LIST});
     for (const QString& path : qAsConst(files)) {
         // Adding touches the target (and moves the entry out of our own
         // file); removing takes it out of every file.
@@ -180,8 +181,8 @@ void PlanFirefox(Plan& plan, const QString& path, const QString& host, bool bAdd
         after.remove("policies");
     else
         after.insert("policies", policies);
-    PlanFile(plan, path, before, after, QStringLiteral("%1 %2 LocalNetworkAccess.SkipDomains").arg(host, bAdd ? "in" : "out of"),
-             true);
+    PlanFile(plan, path, before, after,
+             VtArgs(QStringLiteral("%1 %2 LocalNetworkAccess.SkipDomains"), {host, bAdd ? "in" : "out of"}), true);
 }
 
 bool Commit(const FileChange& change, QString* pError)
@@ -279,7 +280,8 @@ int main(int argc, char* argv[])
     for (const FileChange& change : qAsConst(plan.changes)) {
         QString error;
         if (Commit(change, &error)) {
-            Print(stdout, QStringLiteral("%1: %2%3").arg(change.path, change.what, change.bRemove ? " (file removed)" : ""));
+            Print(stdout, VtArgs(QStringLiteral("%1: %2%3"),
+                                 {change.path, change.what, change.bRemove ? " (file removed)" : ""}));
         } else {
             Print(stderr, "vtinkhost-allow-site: " + error);
             nResult = EXIT_FAILED;
@@ -293,8 +295,10 @@ int main(int argc, char* argv[])
         Print(stderr, "vtinkhost-allow-site: " + systemFile + ": could not be written");
         return EXIT_FAILED;
     }
-    Print(stdout, QStringLiteral("%1: %2").arg(systemFile, bChanged ? QStringLiteral("%1 %2 AllowedOrigins").arg(origin, bRemove ? "out of" : "in")
-                                                                      : QStringLiteral("unchanged")));
+    const QString strChange = bChanged
+                                  ? VtArgs(QStringLiteral("%1 %2 AllowedOrigins"), {origin, bRemove ? "out of" : "in"})
+                                  : QStringLiteral("unchanged");
+    Print(stdout, VtArgs(QStringLiteral("%1: %2"), {systemFile, strChange}));
     if (nResult == 0)
         Print(stdout, "Restart vtinkhost and the browsers to apply it.");
     return nResult;

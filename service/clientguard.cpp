@@ -1,5 +1,6 @@
 #include "clientguard.h"
 
+#include "qtfloor.h"
 #include "vtlog.h"
 
 #include <QTimer>
@@ -23,9 +24,19 @@ ClientOutbox::ClientOutbox(QWebSocket* pSocket, QTcpSocket* pTcpSocket, qint64 n
     connect(pSocket, &QWebSocket::bytesWritten, this, &ClientOutbox::Drain);
 }
 
+qint64 ClientOutbox::SocketBytesToWrite() const
+{
+#if VT_QT_AT_LEAST(5, 12, 0)
+    return m_pSocket->bytesToWrite();
+#else
+    // What QWebSocket's own call returns: the line's buffer, none without a line.
+    return m_pTcpSocket ? m_pTcpSocket->bytesToWrite() : 0;
+#endif
+}
+
 qint64 ClientOutbox::PendingBytes() const
 {
-    return m_nQueuedBytes + m_pSocket->bytesToWrite();
+    return m_nQueuedBytes + SocketBytesToWrite();
 }
 
 bool ClientOutbox::PostText(const QString& text)
@@ -52,7 +63,7 @@ bool ClientOutbox::Post(Frame&& frame, const QString* pText)
         CloseBehindBacklog(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("too much data waiting to be sent"));
         return false;
     }
-    if (m_queue.empty() && m_pSocket->bytesToWrite() < OUTBOX_HANDOVER_BYTES) {
+    if (m_queue.empty() && SocketBytesToWrite() < OUTBOX_HANDOVER_BYTES) {
         if (pText)
             m_pSocket->sendTextMessage(*pText);
         else
@@ -70,7 +81,7 @@ bool ClientOutbox::Post(Frame&& frame, const QString* pText)
 
 void ClientOutbox::Drain()
 {
-    while (!m_bClosing && !m_queue.empty() && m_pSocket->bytesToWrite() < OUTBOX_HANDOVER_BYTES) {
+    while (!m_bClosing && !m_queue.empty() && SocketBytesToWrite() < OUTBOX_HANDOVER_BYTES) {
         Frame frame = std::move(m_queue.front());
         m_queue.pop_front();
         m_nQueuedBytes -= frame.bytes.size();
@@ -153,6 +164,51 @@ void ClientOutbox::CloseWhenDelivered()
     // a browser would report an abnormal close instead of the code sent.
     ::shutdown(fd, SHUT_WR);
     m_bHalfClosed = true;
+}
+
+InboundBound::InboundBound(QWebSocket* pSocket, QTcpSocket* pTcpSocket, ClientOutbox* pOutbox, qint64 nMaxBytes)
+    : QObject(pSocket), m_pTcpSocket(pTcpSocket), m_pOutbox(pOutbox), m_nMaxBytes(nMaxBytes)
+{
+    connect(pSocket, &QWebSocket::textFrameReceived, this,
+            [this](const QString& frame, bool bLast) { CountFrame(Utf8Length(frame), bLast); });
+    connect(pSocket, &QWebSocket::binaryFrameReceived, this,
+            [this](const QByteArray& frame, bool bLast) { CountFrame(frame.size(), bLast); });
+    if (!pTcpSocket)
+        return;
+    pTcpSocket->setReadBufferSize(nMaxBytes + FRAME_HEADER_MAX);
+    // Queued behind Qt's own reading of the same data, which is queued too.
+    connect(pTcpSocket, &QIODevice::readyRead, this, &InboundBound::CheckReadBuffer, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { CheckReadBuffer(); }, Qt::QueuedConnection);
+}
+
+void InboundBound::CheckReadBuffer()
+{
+    if (!m_pTcpSocket || !m_pOutbox || m_pOutbox->IsClosing() ||
+        m_pTcpSocket->bytesAvailable() < m_pTcpSocket->readBufferSize())
+        return;
+    VT_LOG("InboundBound::CheckReadBuffer()", "<%ld>-%lld bytes of one frame read, over %lld",
+           (long long)m_pTcpSocket->bytesAvailable(), (long long)m_nMaxBytes);
+    TooMuch(QStringLiteral("frame too large"));
+}
+
+void InboundBound::CountFrame(qint64 nBytes, bool bLast)
+{
+    m_nMessageBytes += nBytes;
+    const qint64 nMessageBytes = m_nMessageBytes;
+    if (bLast)
+        m_nMessageBytes = 0;
+    if (nMessageBytes > m_nMaxBytes && m_pOutbox && !m_pOutbox->IsClosing()) {
+        VT_LOG("InboundBound::CountFrame()", "<%ld>-message of %lld bytes, over %lld", (long long)nMessageBytes,
+               (long long)m_nMaxBytes);
+        TooMuch(QStringLiteral("message too large"));
+    }
+}
+
+void InboundBound::TooMuch(const QString& strReason)
+{
+    // Its requests are not served from here on (the service skips a closing
+    // client), and what it still sends stays unread in the kernel.
+    m_pOutbox->Close(QWebSocketProtocol::CloseCodeTooMuchData, strReason);
 }
 
 qint64 Utf8Length(const QString& text)

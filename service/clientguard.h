@@ -63,6 +63,8 @@ private:
         bool bText;
     };
     bool Post(Frame&& frame, const QString* pText);
+    // Qt's send buffer: the line's own (QWebSocket's view of it needs Qt 5.12).
+    qint64 SocketBytesToWrite() const;
     // Closes a peer that does not read: the close frame goes out behind
     // Qt's buffer, written on the line itself.
     void CloseBehindBacklog(quint16 nCode, const QString& strReason);
@@ -80,6 +82,35 @@ private:
     bool m_bHalfClosed = false; // our end of the line closed, waiting for the peer's
     QTimer* m_pClosePoll = nullptr;
     QElapsedTimer m_closing;
+};
+
+// The bound on what one connection sends, where Qt cannot keep it (Qt
+// 5.15 refuses a larger frame or message itself): a frame or a message over
+// nMaxBytes is closed with 1009, and the service reads no more of it. The
+// line's read buffer holds one largest frame and its header; full once Qt
+// has taken every whole frame from it, it holds part of a larger one.
+// Messages are counted frame by frame. (Where Qt reads a frame by waiting
+// for it, as 5.11 does, such a frame stops at the full buffer and Qt's own
+// read timeout closes the connection.)
+class InboundBound : public QObject
+{
+    Q_OBJECT
+public:
+    // Child of pSocket; pTcpSocket: the line under it (without it only
+    // messages are counted).
+    InboundBound(QWebSocket* pSocket, QTcpSocket* pTcpSocket, ClientOutbox* pOutbox, qint64 nMaxBytes);
+
+    static const int FRAME_HEADER_MAX = 14; // 2, 8 more for the length, 4 for the mask
+
+private:
+    void CheckReadBuffer();
+    void CountFrame(qint64 nBytes, bool bLast);
+    void TooMuch(const QString& strReason);
+
+    QPointer<QTcpSocket> m_pTcpSocket;
+    QPointer<ClientOutbox> m_pOutbox; // a sibling: both go with the socket
+    const qint64 m_nMaxBytes;
+    qint64 m_nMessageBytes = 0;
 };
 
 // UTF-8 length of a text without converting it.

@@ -1,5 +1,7 @@
 #include "detectsigngleinstance.h"
 
+#include "qtfloor.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -84,7 +86,8 @@ bool DetectSigngleInstance::IsProcessRunning(QString processName)
     // One process identifier per line (CR and LF both end one).
     const qint64 nOwnPid = QCoreApplication::applicationPid();
     int nOthers = 0;
-    for (const QString& part : text.split(QRegularExpression(QStringLiteral("[\\r\\n]")))) {
+    const QStringList lines = VtSplit(QString(text).replace(QLatin1Char('\r'), QLatin1Char('\n')), QLatin1Char('\n'));
+    for (const QString& part : lines) {
         bool bOk = false;
         const qint64 nPid = part.trimmed().toLongLong(&bOk);
         if (!bOk || nPid <= 0 || nPid == nOwnPid || !IsLive(nPid))

@@ -201,6 +201,7 @@ RequestCall LookupRequest(const QString& message, RequestHost* pHost, SignObjMan
     call.pManager = pManager;
     call.pPad = pManager->CurrentSignObj();
     call.pfnAnswer = call.pPad || !pRow->pszReplyWithoutPad ? pRow->handler : ReplyWithoutPad;
-    return call;
+    // Copied, not moved, to the caller: QJsonObject's move needs Qt 5.15's library.
+    return RequestCall(call);
 }
 

@@ -1,5 +1,7 @@
 #include "safefilewrite.h"
 
+#include "qtfloor.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -77,7 +79,7 @@ bool SafeFileWrite::Prepare(const QString& strPath, Kind kind)
 {
     if (strPath.contains(QChar(0)))
         return Fail(QStringLiteral("the name holds a NUL character"));
-    const QStringList parts = strPath.split(QLatin1Char('/'));
+    const QStringList parts = VtSplit(strPath, QLatin1Char('/'));
     if (parts.contains(QStringLiteral("..")))
         return Fail(QStringLiteral("the name holds a '..' component"));
     m_strFinalName = parts.last();
@@ -92,7 +94,7 @@ bool SafeFileWrite::Prepare(const QString& strPath, Kind kind)
     QString strDir = strPath.left(strPath.size() - m_strFinalName.size());
     if (!strDir.startsWith(QLatin1Char('/')))
         strDir = QDir::currentPath() + QLatin1Char('/') + strDir;
-    QStringList dirs = strDir.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QStringList dirs = VtSplit(strDir, QLatin1Char('/'), true);
     dirs.removeAll(QStringLiteral("."));
     const bool bUnderTmp = !dirs.isEmpty() && dirs.first() == QLatin1String(TMP_COMPONENT);
     m_nDirFd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
@@ -108,7 +110,8 @@ bool SafeFileWrite::Prepare(const QString& strPath, Kind kind)
             const bool bLink = bNoLinks && ::fstatat(m_nDirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
                                S_ISLNK(st.st_mode);
             return Fail(bLink ? QStringLiteral("%1 is a symbolic link").arg(strWalked)
-                              : QStringLiteral("folder %1: %2").arg(strWalked, QString::fromLocal8Bit(strerror(nError))));
+                              : VtArgs(QStringLiteral("folder %1: %2"),
+                                       {strWalked, QString::fromLocal8Bit(strerror(nError))}));
         }
         ::close(m_nDirFd);
         m_nDirFd = fd;
@@ -129,7 +132,8 @@ bool SafeFileWrite::Prepare(const QString& strPath, Kind kind)
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
-            return Fail(QStringLiteral("cannot create a file in %1: %2").arg(strWalked, QString::fromLocal8Bit(strerror(errno))));
+            return Fail(VtArgs(QStringLiteral("cannot create a file in %1: %2"),
+                               {strWalked, QString::fromLocal8Bit(strerror(errno))}));
         }
         if (bReplacing)
             ::fchmod(fd, target.st_mode & 0777);
@@ -151,7 +155,8 @@ bool SafeFileWrite::Commit()
         return Fail(QStringLiteral("nothing prepared"));
     if (::renameat(m_nDirFd, QFile::encodeName(m_strTempName).constData(), m_nDirFd,
                    QFile::encodeName(m_strFinalName).constData()) != 0)
-        return Fail(QStringLiteral("cannot replace %1: %2").arg(m_strFinalName, QString::fromLocal8Bit(strerror(errno))));
+        return Fail(VtArgs(QStringLiteral("cannot replace %1: %2"),
+                           {m_strFinalName, QString::fromLocal8Bit(strerror(errno))}));
     m_bCommitted = true;
     return true;
 }

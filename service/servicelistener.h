@@ -42,8 +42,10 @@ public:
 protected:
     void incomingConnection(qintptr nDescriptor) override;
 
-private:
+private Q_SLOTS:
     void AcceptQueued();
+
+private:
 
     QWebSocketServer* m_pWebSocketServer;
     // Accepted; QPointer, as Qt takes the sockets' signal connections.

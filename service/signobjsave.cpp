@@ -3,6 +3,7 @@
 #include "signobjmodels.h"
 
 #include "compactjson.h"
+#include "qtfloor.h"
 #include "safefilewrite.h"
 #include "signobjsdk.h"
 #include "vtlog.h"
@@ -53,7 +54,7 @@ bool moveIntoPlace(const QString& strFrom, const char* pszTo)
 // A path from the page stays inside /tmp/: no ".." component.
 bool leavesTmp(const QString& strPath)
 {
-    const QStringList parts = strPath.split(QLatin1Char('/'));
+    const QStringList parts = VtSplit(strPath, QLatin1Char('/'));
     return parts.contains(QStringLiteral(".."));
 }
 

@@ -14,6 +14,7 @@
 #include "accesssettings.h"
 #include "sitepolicy.h"
 #include "desktoptesthooks.h"
+#include "qtfloor.h"
 #include "vtlog.h"
 #include "websocketthread.h"
 
@@ -148,8 +149,8 @@ void SitePermission::Ask(const QString& strSite, bool bRemote)
     pDialog->raise();
 #ifdef VT_DESKTOP_TEST_HOOKS
     TraceWhenShown(pDialog, [strSite, pText, pAllow, pBlock] {
-        return QStringList{QStringLiteral("site question: %1 | %2 | %3 | %4")
-                               .arg(strSite, pText->text(), Where(pAllow), Where(pBlock))};
+        return QStringList{VtArgs(QStringLiteral("site question: %1 | %2 | %3 | %4"),
+                                  {strSite, pText->text(), Where(pAllow), Where(pBlock)})};
     });
 #endif
 }
@@ -172,8 +173,8 @@ void SitePermission::Answer(const QString& strSite, bool bAllowed)
         (bAllowed ? m_sessionAllowed : m_sessionBlocked) << strSite;
     VT_LOG("SitePermission::Answer()", "<%ld>-'%s' %s, %s", strSite.toUtf8().constData(), bAllowed ? "allowed" : "blocked",
            bRemembered ? "remembered" : "until the program ends");
-    VtDesktopTrace(QStringLiteral("site answer: %1 %2 %3")
-                       .arg(strSite, bAllowed ? "allow" : "block", bRemembered ? "remembered" : "this session"));
+    VtDesktopTrace(VtArgs(QStringLiteral("site answer: %1 %2 %3"),
+                          {strSite, bAllowed ? "allow" : "block", bRemembered ? "remembered" : "this session"}));
     SendAccess();
     EndQuestion(strSite);
     FillAllowedSites();
@@ -266,7 +267,7 @@ void SitePermission::FillAllowedSites()
         QStringList lines{QStringLiteral("sites shown: ") + shown.join(QStringLiteral(" | "))};
         if (pRowsShown) // not replaced meanwhile
             for (const auto& remove : removes)
-                lines << QStringLiteral("site row: %1 %2").arg(remove.first, Where(remove.second));
+                lines << VtArgs(QStringLiteral("site row: %1 %2"), {remove.first, Where(remove.second)});
         return lines;
     });
 #endif

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "desktoptesthooks.h"
+#include "qtfloor.h"
 #include "sitepermission.h"
 #include "traystatus.h"
 #include "vtlog.h"
@@ -200,7 +201,7 @@ void SysTrayMenuMgr::OpenWebSocketService(bool bOpenService)
     }
     if (m_pWebSocketThread) {
         m_pWebSocketThread->quit();
-        m_pWebSocketThread->wait();
+        VtWaitForThread(m_pWebSocketThread);
         delete m_pWebSocketThread; // and the site questions with it
         m_pWebSocketThread = nullptr;
         m_pSitePermission = nullptr;

@@ -1,6 +1,7 @@
 #include "traystatus.h"
 
 #include "desktoptesthooks.h"
+#include "qtfloor.h"
 #include "vtlog.h"
 
 #include <QPixmap>
@@ -57,7 +58,7 @@ void TrayStatus::ServiceListening(int nPort, bool bListening, const QString& str
     VT_LOG("TrayStatus::ServiceListening()", "<%ld>-%s", strStatus.toUtf8().constData());
     m_pTrayIcon->setToolTip(m_strTitle + QLatin1Char('\n') + strStatus);
     m_pTrayIcon->setIcon(bListening ? m_normalIcon : Greyed(m_normalIcon));
-    VtDesktopTrace(QStringLiteral("tray status: %1 (icon %2)").arg(strStatus, bListening ? "normal" : "greyed"));
+    VtDesktopTrace(VtArgs(QStringLiteral("tray status: %1 (icon %2)"), {strStatus, bListening ? "normal" : "greyed"}));
     if (!bListening && !m_bFailureAnnounced) {
         m_bFailureAnnounced = true;
         m_pTrayIcon->showMessage(m_strTitle, strStatus, QSystemTrayIcon::Warning, NOTIFICATION_MS);

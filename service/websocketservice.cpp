@@ -3,6 +3,7 @@
 #include "clientguard.h"
 #include "compactjson.h"
 #include "livestream.h"
+#include "qtfloor.h"
 #include "requesttable.h"
 #include "servicelistener.h"
 #include "signobjmanager.h"
@@ -152,9 +153,11 @@ void WebSocketService::onNewConnection()
     QWebSocket* pSocket = m_pWebSocketServer->nextPendingConnection();
     if (!pSocket)
         return;
+#if VT_QT_AT_LEAST(5, 15, 0)
     // Larger frames and messages are refused from their header, unread.
     pSocket->setMaxAllowedIncomingFrameSize(quint64(m_access.nMaxMessageBytes));
     pSocket->setMaxAllowedIncomingMessageSize(quint64(m_access.nMaxMessageBytes));
+#endif
     Client client;
     client.pSocket = pSocket;
     client.strOrigin = pSocket->origin();
@@ -171,6 +174,9 @@ void WebSocketService::onNewConnection()
         if (!pTcpSocket)
             pTcpSocket = static_cast<ServiceListener*>(pListener)->SocketOf(pSocket->peerAddress(), pSocket->peerPort());
     client.pOutbox = new ClientOutbox(pSocket, pTcpSocket, m_access.nMaxPendingBytes);
+#if !VT_QT_AT_LEAST(5, 15, 0)
+    new InboundBound(pSocket, pTcpSocket, client.pOutbox, m_access.nMaxMessageBytes);
+#endif
     const QString strCap = CapExceeded(client);
     if (!strCap.isEmpty()) {
         VT_LOG("WebSocketService::onNewConnection()", "<%ld>-refused: %s", strCap.toUtf8().constData());

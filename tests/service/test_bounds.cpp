@@ -169,6 +169,8 @@ private Q_SLOTS:
         });
         QCOMPARE(Serve(std::move(fragments)), int(QWebSocketProtocol::CloseCodeTooMuchData));
         QCOMPARE(other.call(req("GetSize")), QString("0"));
+        // The closed connections are gone, also the one whose rest stayed unread.
+        QTRY_COMPARE_WITH_TIMEOUT(m_pService->status().nClients, 1, ClientOutbox::CLOSE_GRACE_MS + DEADLINE_MS);
     }
 
     // MaxPendingBytes: a client that asks and never reads is closed with
