@@ -22,8 +22,37 @@ void OnTermSignal(int)
     (void)n;
 }
 
-// SIGTERM (the session ending, with or without a tray) ends the program as
-// the exit item does: settings written, service stopped, pad closed.
+// Drains the SIGTERM pipe and ends the program as the exit item does:
+// settings written, service stopped, pad closed.
+class TermWatch : public QObject
+{
+    Q_OBJECT
+public:
+    TermWatch(QSocketNotifier* pNotifier, SysTrayMenuMgr* pTrayMgr)
+        : QObject(pTrayMgr), m_pNotifier(pNotifier), m_pTrayMgr(pTrayMgr)
+    {
+        // By name: activated(int) is the signal Qt 5.11 has (5.15 hides it
+        // from typed connects, and its typed one is newer than 5.11).
+        connect(pNotifier, SIGNAL(activated(int)), this, SLOT(Fired()));
+    }
+
+private slots:
+    void Fired()
+    {
+        char buf[16];
+        while (read(g_termPipe[0], buf, sizeof buf) > 0) {
+        }
+        m_pNotifier->setEnabled(false);
+        VT_LOG("main()", "<%ld>-SIGTERM: exiting");
+        m_pTrayMgr->ExitWebSocketService();
+    }
+
+private:
+    QSocketNotifier* m_pNotifier;
+    SysTrayMenuMgr* m_pTrayMgr;
+};
+
+// SIGTERM (the session ending, with or without a tray) ends the program.
 void WatchTermSignal(SysTrayMenuMgr* pTrayMgr)
 {
     if (pipe(g_termPipe) != 0)
@@ -32,15 +61,7 @@ void WatchTermSignal(SysTrayMenuMgr* pTrayMgr)
         fcntl(fd, F_SETFD, FD_CLOEXEC);
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
-    auto* pNotifier = new QSocketNotifier(g_termPipe[0], QSocketNotifier::Read, pTrayMgr);
-    QObject::connect(pNotifier, &QSocketNotifier::activated, pTrayMgr, [pTrayMgr, pNotifier] {
-        char buf[16];
-        while (read(g_termPipe[0], buf, sizeof buf) > 0) {
-        }
-        pNotifier->setEnabled(false);
-        VT_LOG("main()", "<%ld>-SIGTERM: exiting");
-        pTrayMgr->ExitWebSocketService();
-    });
+    new TermWatch(new QSocketNotifier(g_termPipe[0], QSocketNotifier::Read, pTrayMgr), pTrayMgr);
     struct sigaction sa = {};
     sa.sa_handler = OnTermSignal;
     sigemptyset(&sa.sa_mask);
@@ -78,3 +99,5 @@ int main(int argc, char* argv[])
     delete pApp;
     return nResult;
 }
+
+#include "main.moc"

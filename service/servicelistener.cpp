@@ -1,6 +1,5 @@
 #include "servicelistener.h"
 
-#include "qtfloor.h"
 #include "vtlog.h"
 
 #include <QSocketNotifier>
@@ -37,12 +36,9 @@ bool ServiceListener::listen(const QHostAddress& address, quint16 port)
         return false;
     pauseAccepting(); // QTcpServer's own notifier stays off: see AcceptQueued()
     m_pAcceptNotifier = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
-#if VT_QT_AT_LEAST(5, 15, 0)
-    connect(m_pAcceptNotifier, &QSocketNotifier::activated, this, &ServiceListener::AcceptQueued);
-#else
-    // The signal Qt 5.11 has (Qt 5.15 emits it too, but hides it from typed connects).
+    // By name: activated(int) is the signal Qt 5.11 has (5.15 hides it from
+    // typed connects, and its typed one is newer than 5.11).
     connect(m_pAcceptNotifier, SIGNAL(activated(int)), this, SLOT(AcceptQueued()));
-#endif
     m_pAcceptNotifier->setEnabled(true);
     m_pResumeTimer = new QTimer(this);
     m_pResumeTimer->setSingleShot(true);

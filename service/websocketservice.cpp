@@ -153,7 +153,7 @@ void WebSocketService::onNewConnection()
     QWebSocket* pSocket = m_pWebSocketServer->nextPendingConnection();
     if (!pSocket)
         return;
-#if VT_QT_AT_LEAST(5, 15, 0)
+#if VT_QT_API_VERSION >= QT_VERSION_CHECK(5, 15, 0)
     // Larger frames and messages are refused from their header, unread.
     pSocket->setMaxAllowedIncomingFrameSize(quint64(m_access.nMaxMessageBytes));
     pSocket->setMaxAllowedIncomingMessageSize(quint64(m_access.nMaxMessageBytes));
@@ -174,7 +174,7 @@ void WebSocketService::onNewConnection()
         if (!pTcpSocket)
             pTcpSocket = static_cast<ServiceListener*>(pListener)->SocketOf(pSocket->peerAddress(), pSocket->peerPort());
     client.pOutbox = new ClientOutbox(pSocket, pTcpSocket, m_access.nMaxPendingBytes);
-#if !VT_QT_AT_LEAST(5, 15, 0)
+#if VT_QT_API_VERSION < QT_VERSION_CHECK(5, 15, 0)
     new InboundBound(pSocket, pTcpSocket, client.pOutbox, m_access.nMaxMessageBytes);
 #endif
     const QString strCap = CapExceeded(client);
