@@ -6,7 +6,7 @@ set -euo pipefail
 PKGS=(
   # build
   cmake g++ make pkg-config
-  qtbase5-dev libqt5websockets5-dev libqt5svg5-dev libusb-1.0-0-dev zlib1g-dev
+  qtbase5-dev libqt5websockets5-dev libqt5svg5-dev libusb-1.0-0-dev zlib1g-dev libssl-dev
   # tests: USB emulation, test frameworks, desktop, documents
   umockdev libumockdev-dev libglib2.0-dev libgtest-dev libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils imagemagick poppler-utils procps

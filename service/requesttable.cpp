@@ -2,6 +2,7 @@
 // or refuses a text request.
 #include "requesttable.h"
 
+#include "evidence.h"
 #include "signobjinterface.h"
 #include "signobjmanager.h"
 #include "vtlog.h"
@@ -65,6 +66,7 @@ QString SetDisplayedFPImageAt(const RequestCall& c)
     return Flag(true);
 }
 QString GetFingerPrintImage(const RequestCall& c) { return c.pPad->GetFingerPrintImage(c.Int(0) == 1); }
+QString GetEvidence(const RequestCall& c) { return evidence::Answer(c.pPad, c.Text(0), c.Text(1), c.Text(2), c.Origin()); }
 // Per connection, with or without a pad; the stream carries the open pad's points.
 QString SubscribePenData(const RequestCall& c) { c.SubscribePenData(c.Int(0) == 1); return Flag(true); }
 
@@ -98,6 +100,7 @@ const RequestRow ROWS[] = {
     {"SetDisplayedFPImageAt",  {"canvaswidth", "canvasheight", "left", "top", "width", "height"},  "1",      SetDisplayedFPImageAt},
     {"GetFingerPrintImage",    {"fpimageonly"},                                                    "",       GetFingerPrintImage, false, true},
     {"SubscribePenData",       {"enable"},                                                         nullptr,  SubscribePenData}, // "1" on, else off
+    {"GetEvidence",            {"doc", "nonce", "key"},                                            "-1",     GetEvidence, false, true},
 };
 
 QString ReplyWithoutPad(const RequestCall& c)

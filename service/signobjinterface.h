@@ -30,6 +30,13 @@ protected:
     ~PadReports() = default;
 };
 
+// When the open pad was opened and the canvas it draws on.
+struct PadSession {
+    qint64 nOpenedUtcMs = 0; // ms since the epoch, UTC; points' "t" counts from here
+    int nCanvasWidth = 0;
+    int nCanvasHeight = 0;
+};
+
 // What the request layer can ask of a pad model. Every operation has a
 // default body, so an adapter overrides only what its model supports. The
 // defaults are also the manager's answers while it holds no adapter: no
@@ -76,4 +83,6 @@ public:
     // them (no call reaches the old one after it returns). False when the
     // pad cannot report live.
     virtual bool SetPadReports(PadReports* pReports) { Q_UNUSED(pReports); return false; }
+    // The open pad's session; false when no pad is open.
+    virtual bool Session(PadSession* pSession) const { Q_UNUSED(pSession); return false; }
 };

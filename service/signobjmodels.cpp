@@ -3,6 +3,7 @@
 #include "signobjsdk.h"
 #include "vtlog.h"
 
+#include <QDateTime>
 #include <QLibrary>
 
 #include <algorithm>
@@ -225,9 +226,20 @@ bool SignObjAdapter::InitialDevice(int nID, int nWidth, int nHeight)
         m_nCanvasWidth = nWidth;
         m_nCanvasHeight = nHeight;
         m_openedAt.start();
+        m_nOpenedUtcMs = QDateTime::currentMSecsSinceEpoch();
     }
     ADAPTER_LOG("InitialDevice", "<%ld>-after call %s(), bResult=%d", PfnName(EP_InitialDevice).c_str(), (int)bResult);
     return bResult;
+}
+
+bool SignObjAdapter::Session(PadSession* pSession) const
+{
+    if (!m_openedAt.isValid())
+        return false;
+    pSession->nOpenedUtcMs = m_nOpenedUtcMs;
+    pSession->nCanvasWidth = m_nCanvasWidth;
+    pSession->nCanvasHeight = m_nCanvasHeight;
+    return true;
 }
 
 bool SignObjAdapter::UnInitialDevice()

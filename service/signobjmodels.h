@@ -111,6 +111,7 @@ public:
     QString WPSGetInks() override;
     QString GetSVGImageBase64Data() override;
     bool SetPadReports(PadReports* pReports) override; // signobjlive.cpp
+    bool Session(PadSession* pSession) const override;
 
     // The SDK's live callbacks land here (its threads).
     void LivePoint(unsigned long ulPosition, long lPressureAndFlag);
@@ -162,6 +163,7 @@ private:
     int m_nRawSpanX = 0, m_nRawSpanY = 0; // 0 until reports start
     int m_nLastCanvasX = 0, m_nLastCanvasY = 0; // where the last pen point was drawn
     QElapsedTimer m_openedAt;             // started when the pad opened
+    qint64 m_nOpenedUtcMs = 0;            // the same moment on the wall clock
     QString m_strDecodeFilePath;
     QString m_strLastImageBase64Content;
     QString m_strLastFPImageBase64Content; // fingerprint model only

@@ -446,6 +446,15 @@ void WebSocketService::PushToClients(const QString& text, Push kind)
     }
 }
 
+QString WebSocketService::OriginOf(const QWebSocket* pSocket) const
+{
+    for (const Client& client : m_clients) {
+        if (client.pSocket == pSocket)
+            return client.strOrigin;
+    }
+    return QString();
+}
+
 void WebSocketService::SubscribePenData(const QWebSocket* pSocket, bool bEnable)
 {
     if (Client* pClient = FindClient(pSocket))

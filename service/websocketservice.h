@@ -122,6 +122,7 @@ private:
     };
     Client* FindClient(const QWebSocket* pSocket);
     void SubscribePenData(const QWebSocket* pSocket, bool bEnable) override;
+    QString OriginOf(const QWebSocket* pSocket) const override;
     void UpdatePenDataWanted();
     // Every frame to a client goes out through these: they keep its unsent
     // bytes bounded. False when nothing was sent.
