@@ -41,7 +41,9 @@ WebSocketService::WebSocketService(quint16 port, const AccessSettings& access, Q
         m_pTimer = new QTimer(this);
         connect(m_pTimer, &QTimer::timeout, this, &WebSocketService::MyTimerSlot);
         LiveStream::Hooks hooks;
-        hooks.pfnPushPenData = [this](const QString& text) { PushToClients(text, Push::PenData); };
+        hooks.pfnPushPenData = [this](const QString& text, const QString& sealedText) {
+            PushToClients(text, Push::PenData, &sealedText);
+        };
         hooks.pfnPushDeviceStatus = [this](const QString& text) { PushToClients(text, Push::DeviceStatus); };
         hooks.pfnKeyTouched = [this] { MyTimerSlot(); }; // the poll stays as the fallback
         m_pLive = new LiveStream(hooks, this);
@@ -432,7 +434,7 @@ void WebSocketService::BroadcastResponseBackToClient(QString text)
     PushToClients(text, Push::KeyEvent);
 }
 
-void WebSocketService::PushToClients(const QString& text, Push kind)
+void WebSocketService::PushToClients(const QString& text, Push kind, const QString* pSealedText)
 {
     // Nothing reaches a connection that is not allowed (yet). A copy: a
     // client closed for its backlog may leave the list meanwhile.
@@ -442,7 +444,7 @@ void WebSocketService::PushToClients(const QString& text, Push kind)
             continue;
         if (kind != Push::KeyEvent && !client.bPenData)
             continue;
-        SendText(client, text);
+        SendText(client, pSealedText && m_access.RawInkSealedFor(client.strOrigin) ? *pSealedText : text);
     }
 }
 
@@ -453,6 +455,12 @@ QString WebSocketService::OriginOf(const QWebSocket* pSocket) const
             return client.strOrigin;
     }
     return QString();
+}
+
+bool WebSocketService::RawInkSealed(const QWebSocket* pSocket) const
+{
+    // Native clients (no connection, or no Origin) are sealed only system-wide.
+    return m_access.RawInkSealedFor(pSocket ? OriginOf(pSocket) : QString());
 }
 
 void WebSocketService::SubscribePenData(const QWebSocket* pSocket, bool bEnable)

@@ -25,6 +25,7 @@ if (missing.length) {
 
 const PAGE = 'http://notary.example';
 const OTHER = 'http://other.example';
+const SEALED = 'http://sealed.example'; // SealedRawInkOrigins
 const SIGNATURE = 'anna-berg';
 
 /** A WebSocket client that sends the Origin a browser would (Node's own sends none). */
@@ -43,6 +44,7 @@ function connectAs(wsUrl, origin) {
       let buf = head;
       let message = [];
       const waiting = [];
+      const pushes = [];
       socket.on('data', (d) => {
         buf = Buffer.concat([buf, d]);
         for (;;) {
@@ -63,6 +65,7 @@ function connectAs(wsUrl, origin) {
             const reply = JSON.parse(text);
             const i = waiting.findIndex((w) => w.func === reply.Func);
             if (i >= 0) waiting.splice(i, 1)[0].resolve(reply.Result);
+            else pushes.push(reply);
           }
         }
       });
@@ -86,6 +89,7 @@ function connectAs(wsUrl, origin) {
             send(JSON.stringify(msg));
           });
         },
+        pushes,
         close() { socket.destroy(); },
       });
     });
@@ -116,7 +120,7 @@ describe('signature evidence', () => {
   const doc = sha256Hex('the contract, page 1 of 1');
 
   before(async () => {
-    stack = await startStack({ access: { AllowedOrigins: `${PAGE}, ${OTHER}` } });
+    stack = await startStack({ access: { AllowedOrigins: `${PAGE}, ${OTHER}, ${SEALED}`, SealedRawInkOrigins: SEALED } });
     page = await connectAs(stack.wsUrl, PAGE);
     native = await connectAs(stack.wsUrl, '');
     assert.equal(await page.request('InitialDevice', { id: MODELS.Q210, width: 600, height: 300 }), '1');
@@ -186,6 +190,36 @@ describe('signature evidence', () => {
   test('a native client gets a record with an empty origin', async () => {
     const { record } = await sealed(native, '', KEYS[2]);
     assert.equal(record.origin, '');
+  });
+
+  test('a sealed origin gets no raw dynamics by any road; another origin does; images and evidence still work', async () => {
+    const sealedPage = await connectAs(stack.wsUrl, SEALED);
+    const other = await connectAs(stack.wsUrl, OTHER);
+    try {
+      for (const c of [sealedPage, other]) assert.equal(await c.request('SubscribePenData', { enable: 1 }), '1');
+      assert.equal(await page.request('Clear'), '1');
+      const r = await stack.pad('/replay', { name: 'anna-berg', speed: 0 });
+      const streamed = (c) => c.pushes.filter((m) => m.Func === 'PenData' && m.Result !== 'clear')
+        .flatMap((m) => JSON.parse(m.Result));
+      await waitFor('both streams complete', () => streamed(sealedPage).length === r.records && streamed(other).length === r.records);
+      assert.ok(streamed(sealedPage).every((p) => Object.keys(p).sort().join() === 'bStrokeEnd,cx,cy'));
+      assert.deepEqual(streamed(sealedPage).map((p) => [p.cx, p.cy, p.bStrokeEnd]),
+        streamed(other).map((p) => [p.cx, p.cy, p.bStrokeEnd]));
+      assert.ok(streamed(other).every((p) => 'x' in p && 'pressure' in p && 't' in p));
+      assert.equal(await sealedPage.request('GetPointer'), '[]');
+      assert.equal(await sealedPage.request('Encode', { type: 6 }), '');
+      assert.equal(JSON.parse(await other.request('GetPointer')).length, r.records);
+      assert.ok((await other.request('Encode', { type: 6 })).length > 100);
+      const png3 = await sealedPage.request('Encode', { type: 3 });
+      assert.equal(png3, await other.request('Encode', { type: 3 }));
+      assert.ok(png3.length > 100);
+      const { record } = await sealed(sealedPage, SEALED, KEYS[2]);
+      assert.equal(record.origin, SEALED);
+      assert.equal(record.strokes.flat().length, r.records);
+    } finally {
+      sealedPage.close();
+      other.close();
+    }
   });
 
   test('one changed byte in any of the five parts: the record does not open', async () => {
