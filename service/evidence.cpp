@@ -155,6 +155,9 @@ QByteArray Record(SignObjInterface* pPad, const QString& strDoc, const QString& 
     if (points.isEmpty())
         return QByteArray();
 
+    // The live times are the clock of "PenData"; without them, the SDK's
+    // time text (whole seconds on the wall clock) stands in.
+    const bool bLiveTimes = session.pointTimes.size() == size_t(points.size());
     PointClock clock;
     QJsonArray strokes;
     QJsonArray stroke;
@@ -162,7 +165,9 @@ QByteArray Record(SignObjInterface* pPad, const QString& strDoc, const QString& 
     for (int i = 0; i < points.size(); ++i) {
         const QJsonObject p = points.at(i).toObject();
         qint64 nMs = 0;
-        if (!clock.ToMs(p.value(QStringLiteral("Time")).toString(), &nMs))
+        if (bLiveTimes)
+            nMs = session.nOpenedUtcMs + session.pointTimes[size_t(i)];
+        else if (!clock.ToMs(p.value(QStringLiteral("Time")).toString(), &nMs))
             return QByteArray();
         if (i == 0)
             nFirstMs = nMs;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <vector>
+
 // What the open pad reports as it happens, delivered on the SDK's threads
 // (the driver's reader and watcher), except InkCleared. Implementations
 // return quickly and never call back into the adapter.
@@ -35,6 +37,9 @@ struct PadSession {
     qint64 nOpenedUtcMs = 0; // ms since the epoch, UTC; points' "t" counts from here
     int nCanvasWidth = 0;
     int nCanvasHeight = 0;
+    // Each stored point's ms since opening, in ink order, when the pad
+    // reports points live (else empty).
+    std::vector<qint64> pointTimes;
 };
 
 // What the request layer can ask of a pad model. Every operation has a

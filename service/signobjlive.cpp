@@ -98,6 +98,8 @@ void SignObjAdapter::LivePoint(unsigned long ulPosition, long lPressureAndFlag)
         m_nLastCanvasX = CanvasPixel(ulPosition & 0xFFFF, m_nRawSpanX, m_nCanvasWidth);
         m_nLastCanvasY = CanvasPixel((ulPosition >> 16) & 0xFFFF, m_nRawSpanY, m_nCanvasHeight);
     }
+    // Every point's time on the clock of "PenData", for the evidence record.
+    m_pointTimes.push_back(m_openedAt.isValid() ? m_openedAt.elapsed() : 0);
     if (!m_pReports || !m_pReports->WantsPoints())
         return;
     // Called right after the point was stored, on the one thread that stores

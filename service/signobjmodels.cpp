@@ -227,6 +227,8 @@ bool SignObjAdapter::InitialDevice(int nID, int nWidth, int nHeight)
         m_nCanvasHeight = nHeight;
         m_openedAt.start();
         m_nOpenedUtcMs = QDateTime::currentMSecsSinceEpoch();
+        std::lock_guard<std::mutex> lock(m_LiveMutex);
+        m_pointTimes.clear();
     }
     ADAPTER_LOG("InitialDevice", "<%ld>-after call %s(), bResult=%d", PfnName(EP_InitialDevice).c_str(), (int)bResult);
     return bResult;
@@ -239,6 +241,8 @@ bool SignObjAdapter::Session(PadSession* pSession) const
     pSession->nOpenedUtcMs = m_nOpenedUtcMs;
     pSession->nCanvasWidth = m_nCanvasWidth;
     pSession->nCanvasHeight = m_nCanvasHeight;
+    std::lock_guard<std::mutex> lock(m_LiveMutex);
+    pSession->pointTimes = m_pointTimes;
     return true;
 }
 
@@ -261,6 +265,7 @@ void SignObjAdapter::Clear()
     // to the old ink, one read after to the new.
     std::lock_guard<std::mutex> lock(m_LiveMutex);
     const int nResult = Pfn<sdkfn::Clear>(EP_Clear)(m_traits.nDeviceType);
+    m_pointTimes.clear();
     if (m_pReports)
         m_pReports->InkCleared();
     ADAPTER_LOG("Clear", "<%ld>-after call %s(), nResult=%d", PfnName(EP_Clear).c_str(), nResult);

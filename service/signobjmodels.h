@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <mutex>
+#include <vector>
 #include <string>
 
 class QLibrary;
@@ -157,13 +158,14 @@ private:
     // reader thread apart from a Clear of the ink.
     void* m_pfnRealTimeSignatureDataCallback = nullptr;
     void* m_pfnPadEventCallback = nullptr;
-    std::mutex m_LiveMutex;
+    mutable std::mutex m_LiveMutex; // also read by Session()
     PadReports* m_pReports = nullptr; // under m_LiveMutex
     int m_nCanvasWidth = 0, m_nCanvasHeight = 0;
     int m_nRawSpanX = 0, m_nRawSpanY = 0; // 0 until reports start
     int m_nLastCanvasX = 0, m_nLastCanvasY = 0; // where the last pen point was drawn
     QElapsedTimer m_openedAt;             // started when the pad opened
     qint64 m_nOpenedUtcMs = 0;            // the same moment on the wall clock
+    std::vector<qint64> m_pointTimes;     // ms since opening of each stored point, as reported live; under m_LiveMutex
     QString m_strDecodeFilePath;
     QString m_strLastImageBase64Content;
     QString m_strLastFPImageBase64Content; // fingerprint model only
