@@ -14,11 +14,3 @@ target_compile_definitions(bench_service_live PRIVATE
   VT_SIGNATURE_FILE="${PROJECT_SOURCE_DIR}/padsim/vtinkpad/signatures/anna-berg.json")
 add_dependencies(bench_service_live vtinksdk vtinkdrv)
 
-# "GetEvidence" of the sample signature (RSA-3072, P-256) against "Encode" 6
-# of the same ink; same preload:
-#   cd build/bin && ../../tests/umockdev-run.sh ./bench_service_evidence
-add_executable(bench_service_evidence ${CMAKE_CURRENT_LIST_DIR}/service_evidence.cpp)
-target_link_libraries(bench_service_evidence PRIVATE vtservice padsim)
-target_compile_definitions(bench_service_evidence PRIVATE
-  VT_SIGNATURE_FILE="${PROJECT_SOURCE_DIR}/padsim/vtinkpad/signatures/anna-berg.json")
-add_dependencies(bench_service_evidence vtinksdk vtinkdrv)
