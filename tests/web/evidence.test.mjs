@@ -67,7 +67,6 @@ describe('signature evidence', () => {
     page?.close();
     native?.close();
     await stack?.stop();
-    stopAll();
   });
 
   async function sealed(client, origin, k) {
@@ -207,5 +206,35 @@ describe('signature evidence', () => {
     assert.equal(await page.request('GetEvidence', ok), '-8', 'no ink');
     assert.equal(await page.request('UnInitialDevice', { id: MODELS.Q210 }), '1');
     assert.equal(await page.request('GetEvidence', ok), '-1', 'no pad');
+  });
+});
+
+after(() => stopAll());
+
+describe('RawInk=sealed for every client', () => {
+  test('pages and native programs get no raw dynamics; images and evidence still work', async () => {
+    const stack = await startStack({ access: { AllowedOrigins: PAGE, RawInk: 'sealed' } });
+    const page = await connectAs(stack.wsUrl, PAGE);
+    const native = await connectAs(stack.wsUrl, '');
+    try {
+      assert.equal(await page.request('InitialDevice', { id: MODELS.Q210, width: 600, height: 300 }), '1');
+      const r = await stack.pad('/replay', { name: SIGNATURE, speed: 0 });
+      await waitFor('the ink stored', async () => Number(await page.request('GetSize')) === r.records);
+      for (const c of [page, native]) {
+        assert.equal(await c.request('GetPointer'), '[]');
+        assert.equal(await c.request('Encode', { type: 6 }), '');
+        assert.ok((await c.request('Encode', { type: 3 })).length > 100);
+      }
+      const pair = generateKeyPairSync('ec', { namedCurve: 'P-384' });
+      const key = JSON.stringify({ ...pair.publicKey.export({ format: 'jwk' }), alg: 'ECDH-ES+A256KW' });
+      const jwe = await page.request('GetEvidence', { doc: 'A'.repeat(64), nonce: 'n', key });
+      const record = JSON.parse(Buffer.from((await jose.compactDecrypt(jwe, pair.privateKey)).plaintext).toString('utf8'));
+      assert.equal(record.strokes.flat().length, r.records);
+      assert.equal(record.doc, 'A'.repeat(64));
+    } finally {
+      page.close();
+      native.close();
+      await stack.stop();
+    }
   });
 });
