@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <vector>
@@ -40,6 +41,17 @@ struct PadSession {
     // Each stored point's ms since opening, in ink order, when the pad
     // reports points live (else empty).
     std::vector<qint64> pointTimes;
+    // "PadID", "PenID" and "VersionID" as read when the pad opened, while
+    // the same pad is known to be attached (else bIdentity is false).
+    bool bIdentity = false;
+    QString strPadId, strPenId, strFirmware;
+};
+
+// One point of the ink as "GetPointer" gives it.
+struct InkPoint {
+    int nX = 0, nY = 0, nPressure = 0;
+    int nStrokeEnd = 0; // non-zero on the point that ends a stroke
+    QByteArray time; // the SDK's "yyyy-mm-dd hh:mm:ss.mmm"
 };
 
 // What the request layer can ask of a pad model. Every operation has a
@@ -58,6 +70,8 @@ public:
     virtual void Clear() {}
     virtual int GetSize() { return 0; }
     virtual QString GetPointer() { return QStringLiteral("[]"); }
+    // The points of "GetPointer", unformatted.
+    virtual std::vector<InkPoint> InkPoints() { return std::vector<InkPoint>(); }
     virtual void SetPenWidth(int nWidth) { Q_UNUSED(nWidth); }
     virtual void SetPenStyle(bool bPressureOn) { Q_UNUSED(bPressureOn); }
     virtual void SetPenColor(int nR, int nG, int nB) { Q_UNUSED(nR); Q_UNUSED(nG); Q_UNUSED(nB); }

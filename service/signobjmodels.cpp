@@ -227,8 +227,13 @@ bool SignObjAdapter::InitialDevice(int nID, int nWidth, int nHeight)
         m_nCanvasHeight = nHeight;
         m_openedAt.start();
         m_nOpenedUtcMs = QDateTime::currentMSecsSinceEpoch();
+        const QString strPadId = PadID(), strPenId = PenID(), strFirmware = VersionID();
         std::lock_guard<std::mutex> lock(m_LiveMutex);
         m_pointTimes.clear();
+        m_strPadId = strPadId;
+        m_strPenId = strPenId;
+        m_strFirmware = strFirmware;
+        m_bIdentityRead = true;
     }
     ADAPTER_LOG("InitialDevice", "<%ld>-after call %s(), bResult=%d", PfnName(EP_InitialDevice).c_str(), (int)bResult);
     return bResult;
@@ -243,6 +248,12 @@ bool SignObjAdapter::Session(PadSession* pSession) const
     pSession->nCanvasHeight = m_nCanvasHeight;
     std::lock_guard<std::mutex> lock(m_LiveMutex);
     pSession->pointTimes = m_pointTimes;
+    pSession->bIdentity = m_bIdentityRead && m_bPadEventsOn;
+    if (pSession->bIdentity) {
+        pSession->strPadId = m_strPadId;
+        pSession->strPenId = m_strPenId;
+        pSession->strFirmware = m_strFirmware;
+    }
     return true;
 }
 
@@ -251,6 +262,10 @@ bool SignObjAdapter::UnInitialDevice()
     ADAPTER_LOG("UnInitialDevice", "<%ld>-Enter");
     if (!Available(EP_UnInitialDevice))
         return false;
+    {
+        std::lock_guard<std::mutex> lock(m_LiveMutex);
+        m_bIdentityRead = false;
+    }
     const int nResult = Pfn<sdkfn::UnInitialDevice>(EP_UnInitialDevice)(m_traits.nDeviceType);
     ADAPTER_LOG("UnInitialDevice", "<%ld>-after call %s(), nResult=%d", PfnName(EP_UnInitialDevice).c_str(), nResult);
     return nResult == ARI_SUCCESS;

@@ -88,6 +88,7 @@ public:
     void Clear() override;
     int GetSize() override;
     QString GetPointer() override;
+    std::vector<InkPoint> InkPoints() override;
     void SetPenWidth(int nWidth) override;
     void SetPenStyle(bool bPressureOn) override;
     void SetPenColor(int nR, int nG, int nB) override;
@@ -166,6 +167,12 @@ private:
     QElapsedTimer m_openedAt;             // started when the pad opened
     qint64 m_nOpenedUtcMs = 0;            // the same moment on the wall clock
     std::vector<qint64> m_pointTimes;     // ms since opening of each stored point, as reported live; under m_LiveMutex
+    // Each id is a round trip to the pad: read once when it opens, kept
+    // while its plug events are watched and it neither left nor came back.
+    // Under m_LiveMutex.
+    QString m_strPadId, m_strPenId, m_strFirmware;
+    bool m_bIdentityRead = false;
+    bool m_bPadEventsOn = false;
     QString m_strDecodeFilePath;
     QString m_strLastImageBase64Content;
     QString m_strLastFPImageBase64Content; // fingerprint model only
