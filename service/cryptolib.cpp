@@ -1,6 +1,8 @@
 // libcrypto bound by symbol name (see cryptolib.h).
 #include "cryptolib.h"
 
+#include <QByteArray>
+
 #include <dlfcn.h>
 
 #include <cstddef>
@@ -42,12 +44,24 @@ QString g_strName;
 void Load()
 {
     void* pHandle = nullptr;
-    for (const char* pszName : LIBRARY_NAMES) {
-        pHandle = dlopen(pszName, RTLD_NOW | RTLD_LOCAL);
-        if (pHandle) {
-            g_strName = QString::fromLatin1(pszName);
-            break;
+    // VT_LIBCRYPTO, a file or a name, is then the only one tried: how the
+    // tests run the service on OpenSSL 1.1.1 where 3 is installed too.
+    const QByteArray chosen = qgetenv("VT_LIBCRYPTO");
+    if (!chosen.isEmpty()) {
+        pHandle = dlopen(chosen.constData(), RTLD_NOW | RTLD_LOCAL);
+        g_strName = QString::fromLocal8Bit(chosen);
+        if (!pHandle) {
+            g_strWhy = g_strName + QStringLiteral(" (VT_LIBCRYPTO) could not be loaded");
+            g_strName.clear();
+            return;
         }
+    }
+    for (const char* pszName : LIBRARY_NAMES) {
+        if (pHandle)
+            break;
+        pHandle = dlopen(pszName, RTLD_NOW | RTLD_LOCAL);
+        if (pHandle)
+            g_strName = QString::fromLatin1(pszName);
     }
     if (!pHandle) {
         g_strWhy = QStringLiteral("neither libcrypto.so.3 nor libcrypto.so.1.1 could be loaded");

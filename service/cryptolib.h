@@ -54,9 +54,9 @@ struct CryptoLib {
     decltype(&::i2d_PUBKEY) i2d_PUBKEY;
     decltype(&::OPENSSL_cleanse) OPENSSL_cleanse;
 
-    // The library, loaded and bound once ("libcrypto.so.3", else
-    // "libcrypto.so.1.1"); null when neither loads or a function is missing,
-    // with the reason in *pWhy.
+    // The library, loaded and bound once (the one VT_LIBCRYPTO names, else
+    // "libcrypto.so.3", else "libcrypto.so.1.1"); null when it does not
+    // load or a function is missing, with the reason in *pWhy.
     static const CryptoLib* Get(QString* pWhy);
     // Which file was loaded, for the log ("" when none).
     static QString LoadedName();

@@ -309,8 +309,8 @@ QString Answer(SignObjInterface* pPad, const QString& strDoc, const QString& str
         VT_LOG(LABEL, "<%ld>-refused (-2): %s", strWhy.toUtf8().constData());
         return QStringLiteral("-2");
     }
-    VT_LOG(LABEL, "<%ld>-sealed %d record bytes for %s, %d-bit key: %d characters", nRecordBytes, key.Alg(), key.nBits,
-           jwe.size());
+    VT_LOG(LABEL, "<%ld>-sealed %d record bytes for %s, %d-bit key, with %s: %d characters", nRecordBytes, key.Alg(),
+           key.nBits, CryptoLib::LoadedName().toUtf8().constData(), jwe.size());
     return QString::fromLatin1(jwe);
 }
 

@@ -4,6 +4,7 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createHash, generateKeyPairSync, randomBytes } from 'node:crypto';
+import { readFileSync, readdirSync } from 'node:fs';
 import { createRequire } from 'node:module';
 
 import { MODELS } from '../../web/vtinkhost.js';
@@ -48,6 +49,7 @@ describe('signature evidence', () => {
   let native;
   let pointer;
   let png;
+  let ids;
   const doc = sha256Hex('the contract, page 1 of 1');
 
   before(async () => {
@@ -61,6 +63,8 @@ describe('signature evidence', () => {
     pointer = JSON.parse(await page.request('GetPointer'));
     png = Buffer.from(await page.request('Encode', { type: 3 }), 'base64');
     assert.ok(png.length > 0);
+    ids = { padId: await page.request('PadID'), penId: await page.request('PenID'), firmware: await page.request('VersionID') };
+    assert.ok(ids.padId.length > 0 && ids.firmware.length > 0);
   });
 
   after(async () => {
@@ -110,6 +114,7 @@ describe('signature evidence', () => {
       assert.equal(record.imageSha256, sha256Hex(png));
       assert.deepEqual(record.canvas, { width: 600, height: 300 });
       for (const f of ['model', 'vendor', 'padId', 'penId', 'firmware']) assert.equal(typeof record.device[f], 'string', f);
+      for (const [f, v] of Object.entries(ids)) assert.equal(record.device[f], v, f); // as the pad answers them now
       assert.ok(record.device.model.length > 0);
       assert.equal(record.device.writingArea.x.length, 2);
       assert.equal(record.device.pressure.length, 2);
@@ -165,6 +170,46 @@ describe('signature evidence', () => {
       }
     }
   });
+
+  test('ink added after a picture was handed out: the record hashes the new picture', async () => {
+    const before = await page.request('Encode', { type: 3 });
+    const size = Number(await page.request('GetSize'));
+    const r = await stack.pad('/replay', { name: 'ken-ito', speed: 0 });
+    await waitFor('the added ink stored', async () => Number(await page.request('GetSize')) === size + r.records);
+    const after = await page.request('Encode', { type: 3 });
+    assert.notEqual(after, before);
+    const { record } = await sealed(page, PAGE, KEYS[2]);
+    assert.equal(record.imageSha256, sha256Hex(Buffer.from(after, 'base64')));
+    assert.equal(record.strokes.flat().length, size + r.records);
+  });
+
+  if (process.env.VT_LIBCRYPTO) {
+    test(`the service seals with ${process.env.VT_LIBCRYPTO}`, () => {
+      // vtinkhost runs under vtinkpad: the library is mapped in one of its descendants
+      const children = (pid) => {
+        try {
+          return readdirSync(`/proc/${pid}/task`).flatMap((t) => readFileSync(`/proc/${pid}/task/${t}/children`, 'utf8')
+            .split(' ').filter(Boolean).map(Number));
+        } catch {
+          return [];
+        }
+      };
+      const all = [];
+      for (let todo = [stack.proc.pid]; todo.length;) {
+        const pid = todo.pop();
+        all.push(pid);
+        todo.push(...children(pid));
+      }
+      const mapping = all.filter((pid) => {
+        try {
+          return readFileSync(`/proc/${pid}/maps`, 'utf8').includes(process.env.VT_LIBCRYPTO);
+        } catch {
+          return false;
+        }
+      });
+      assert.equal(mapping.length, 1, `processes ${all.join(', ')}`);
+    });
+  }
 
   test('refusals, each with its code', async () => {
     const rsa = generateKeyPairSync('rsa', { modulusLength: 2048 });
