@@ -207,14 +207,16 @@ QByteArray Record(SignObjInterface* pPad, const QString& strDoc, const QString& 
     PadSession session;
     if (!pPad->Session(&session) || pPad->GetSize() <= 0)
         return QByteArray();
-    // The points exactly as "GetPointer" hands them to a page.
-    std::vector<InkPoint> points = pPad->InkPoints();
+    // The points exactly as "GetPointer" hands them to a page. The live
+    // times are the clock of "PenData"; without them, the SDK's time text
+    // (whole seconds on the wall clock) stands in.
+    std::vector<InkPoint> points = pPad->InkPoints(false);
+    const bool bLiveTimes = session.pointTimes.size() == points.size();
+    if (!bLiveTimes)
+        points = pPad->InkPoints(true);
     if (points.empty())
         return QByteArray();
 
-    // The live times are the clock of "PenData"; without them, the SDK's
-    // time text (whole seconds on the wall clock) stands in.
-    const bool bLiveTimes = session.pointTimes.size() == points.size();
     PointClock clock;
     RecordText strokes(int(points.size()) * 24 + 64);
     strokes.Open('[');

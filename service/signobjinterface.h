@@ -70,8 +70,9 @@ public:
     virtual void Clear() {}
     virtual int GetSize() { return 0; }
     virtual QString GetPointer() { return QStringLiteral("[]"); }
-    // The points of "GetPointer", unformatted.
-    virtual std::vector<InkPoint> InkPoints() { return std::vector<InkPoint>(); }
+    // The points of "GetPointer", unformatted; without bTimes their time
+    // texts are left empty (and not made).
+    virtual std::vector<InkPoint> InkPoints(bool bTimes) { Q_UNUSED(bTimes); return std::vector<InkPoint>(); }
     virtual void SetPenWidth(int nWidth) { Q_UNUSED(nWidth); }
     virtual void SetPenStyle(bool bPressureOn) { Q_UNUSED(bPressureOn); }
     virtual void SetPenColor(int nR, int nG, int nB) { Q_UNUSED(nR); Q_UNUSED(nG); Q_UNUSED(nB); }

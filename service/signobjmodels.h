@@ -88,7 +88,7 @@ public:
     void Clear() override;
     int GetSize() override;
     QString GetPointer() override;
-    std::vector<InkPoint> InkPoints() override;
+    std::vector<InkPoint> InkPoints(bool bTimes) override;
     void SetPenWidth(int nWidth) override;
     void SetPenStyle(bool bPressureOn) override;
     void SetPenColor(int nR, int nG, int nB) override;

@@ -15,7 +15,7 @@ const int INFO_TEXT_SIZE = 256;
 
 } // namespace
 
-std::vector<InkPoint> SignObjAdapter::InkPoints()
+std::vector<InkPoint> SignObjAdapter::InkPoints(bool bTimes)
 {
     std::vector<InkPoint> points;
     const int nCount = GetSize();
@@ -29,15 +29,16 @@ std::vector<InkPoint> SignObjAdapter::InkPoints()
         _PACKETS packet = {};
         packet.nIndex = i;
         const int nResult = getPackets(m_traits.nDeviceType, &packet);
-        char* pszTime = getTime(m_traits.nDeviceType, i);
+        char* pszTime = bTimes ? getTime(m_traits.nDeviceType, i) : nullptr;
         // A point the SDK cannot deliver is left out; the rest stay in order.
-        if (nResult == ARI_SUCCESS && pszTime) {
+        if (nResult == ARI_SUCCESS && (pszTime || !bTimes)) {
             InkPoint point;
             point.nX = packet.nX;
             point.nY = packet.nY;
             point.nPressure = packet.nPressure;
             point.nStrokeEnd = packet.bStrokeEnd;
-            point.time = QByteArray(pszTime);
+            if (pszTime)
+                point.time = QByteArray(pszTime);
             points.push_back(std::move(point));
         }
         if (pszTime)
@@ -49,7 +50,7 @@ std::vector<InkPoint> SignObjAdapter::InkPoints()
 QString SignObjAdapter::GetPointer()
 {
     ADAPTER_LOG("GetPointer", "<%ld>-Enter");
-    const std::vector<InkPoint> ink = InkPoints();
+    const std::vector<InkPoint> ink = InkPoints(true);
     CompactJsonArray points(int(ink.size()) * 96);
     for (const InkPoint& p : ink) {
         points.beginObject();
