@@ -13,3 +13,4 @@ target_link_libraries(bench_service_live PRIVATE vtservice padsim)
 target_compile_definitions(bench_service_live PRIVATE
   VT_SIGNATURE_FILE="${PROJECT_SOURCE_DIR}/padsim/vtinkpad/signatures/anna-berg.json")
 add_dependencies(bench_service_live vtinksdk vtinkdrv)
+

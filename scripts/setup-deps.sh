@@ -9,7 +9,7 @@ set -euo pipefail
 PKGS=(
   # build
   cmake g++ make pkg-config
-  qtbase5-dev libqt5websockets5-dev libqt5svg5-dev libusb-1.0-0-dev zlib1g-dev
+  qtbase5-dev libqt5websockets5-dev libqt5svg5-dev libusb-1.0-0-dev zlib1g-dev libssl-dev
   # tests: USB emulation, test frameworks, desktop, documents
   umockdev libumockdev-dev libglib2.0-dev libgtest-dev libbenchmark-dev
   xvfb xauth trayer xdotool x11-utils imagemagick poppler-utils procps
@@ -49,6 +49,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+# OpenSSL 1.1.1 beside the system's 3, unpacked into the source tree for
+# the evidence test on the oldest libcrypto supported.
+bash "$(dirname "$0")/fetch-libssl11.sh" "$(dirname "$0")/../build-deps/libssl1.1" >/dev/null
 # Node.js and npm come with the machine image (Debian's npm conflicts with it).
 command -v node >/dev/null || echo "setup-deps: warning: node not found; web tests will be skipped" >&2
 echo "setup-deps: all packages present"

@@ -225,7 +225,21 @@ char* CImageExport::EncodeBase64SignImage(int nImageTypeID)
 char* CImageExport::EncodeSnapshot(int nImageTypeID, bool bTransparent)
 {
     QRect rcBoundBox;
-    char* p = EncodeSignatureAsBase64(m_Canvas.TakeSnapshot(rcBoundBox), nImageTypeID, bTransparent);
+    const QImage snapshot = m_Canvas.TakeSnapshot(rcBoundBox);
+    const qint64 nKey = snapshot.isNull() ? 0 : snapshot.cacheKey();
+    QByteArray text;
+    {
+        std::lock_guard<std::mutex> lock(m_EncodedMutex);
+        const Encoded& last = m_LastEncoded;
+        if (nKey && last.nKey == nKey && last.nImageTypeID == nImageTypeID && last.bTransparent == bTransparent)
+            text = last.text;
+    }
+    if (text.isEmpty()) {
+        text = SignatureBase64(snapshot, nImageTypeID, bTransparent);
+        std::lock_guard<std::mutex> lock(m_EncodedMutex);
+        m_LastEncoded = Encoded{nKey, nImageTypeID, bTransparent, text};
+    }
+    char* p = NewText(text);
     VT_LOG(Label("EncodeBase64SignImage").c_str(), "<%ld>-leave with pEncodeBase64Image=%lx !", (unsigned long)p);
     return p;
 }

@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+#include <mutex>
 #include <string>
 
 class CFingerprintLayer;
@@ -57,4 +58,15 @@ private:
     CFingerprintLayer* m_pFingerprint = nullptr;
     const std::string m_strLabel;
     QString m_strSvgTempFile;
+    // The last picture encoded, by its snapshot's cache key (which changes
+    // whenever the canvas is drawn on): pages poll for the picture, and the
+    // evidence record hashes it, while the ink stands still.
+    struct Encoded {
+        qint64 nKey = 0;
+        int nImageTypeID = 0;
+        bool bTransparent = false;
+        QByteArray text;
+    };
+    std::mutex m_EncodedMutex;
+    Encoded m_LastEncoded; // under m_EncodedMutex
 };

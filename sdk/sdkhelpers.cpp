@@ -73,7 +73,11 @@ QByteArray ImageBytes(QImage image, int nImageTypeID, bool bTransparent)
 
 char* NewBase64Text(const QByteArray& bytes)
 {
-    const QByteArray text = bytes.toBase64();
+    return NewText(bytes.toBase64());
+}
+
+char* NewText(const QByteArray& text)
+{
     char* p = new (std::nothrow) char[size_t(text.size()) + 1];
     if (!p)
         return nullptr;
@@ -87,11 +91,16 @@ char* EncodeImageAsBase64(const QImage& image, int nImageTypeID, bool bTranspare
     return NewBase64Text(ImageBytes(image, nImageTypeID, bTransparent));
 }
 
-char* EncodeSignatureAsBase64(const QImage& image, int nImageTypeID, bool bTransparent)
+QByteArray SignatureBase64(const QImage& image, int nImageTypeID, bool bTransparent)
 {
     if (bTransparent && nImageTypeID == EBITI_PNG && !image.isNull())
-        return NewBase64Text(TransparentPngBytes(image)); // white made transparent on the way
-    return EncodeImageAsBase64(image, nImageTypeID, bTransparent);
+        return TransparentPngBytes(image).toBase64(); // white made transparent on the way
+    return ImageBytes(image, nImageTypeID, bTransparent).toBase64();
+}
+
+char* EncodeSignatureAsBase64(const QImage& image, int nImageTypeID, bool bTransparent)
+{
+    return NewText(SignatureBase64(image, nImageTypeID, bTransparent));
 }
 
 QRect InkBoundingBox(const QImage& image, int nMarginX, int nMarginY, QRect* pRaw)

@@ -35,6 +35,10 @@ char* EncodeImageAsBase64(const QImage& image, int nImageTypeID, bool bTranspare
 // The same for a signature picture: a transparent PNG is written by
 // TransparentPngBytes (same pixels, a fraction of the time).
 char* EncodeSignatureAsBase64(const QImage& image, int nImageTypeID, bool bTransparent);
+// EncodeSignatureAsBase64's text as bytes (empty when nothing was written).
+QByteArray SignatureBase64(const QImage& image, int nImageTypeID, bool bTransparent);
+// A copy of a Base64 text as a new zero-terminated array (array delete).
+char* NewText(const QByteArray& text);
 
 // Extent of the non-white pixels (white whatever its alpha), widened by the
 // margins and clamped to the image. With no such pixel the rectangle is

@@ -25,6 +25,8 @@ const char* const KEY_MAX_MESSAGE = "MaxMessageBytes";
 const char* const KEY_MAX_PENDING = "MaxPendingBytes";
 const char* const KEY_MAX_CONNECTIONS = "MaxConnections";
 const char* const KEY_MAX_PER_ORIGIN = "MaxConnectionsPerOrigin";
+const char* const KEY_RAW_INK = "RawInk";
+const char* const KEY_SEALED_ORIGINS = "SealedRawInkOrigins";
 
 struct PolicyName {
     AccessSettings::Policy e;
@@ -107,6 +109,11 @@ void ReadInto(const QSettings& s, AccessSettings& a, bool bNarrowOnly)
         a.bListenLoopbackOnly = true;
     else if (listen == QLatin1String("any") && !bNarrowOnly)
         a.bListenLoopbackOnly = false;
+    if (s.value(QLatin1String(KEY_RAW_INK)).toString().trimmed().toLower() == QLatin1String("sealed"))
+        a.bRawInkSealed = true;
+    for (const QString& o : ReadList(s, KEY_SEALED_ORIGINS))
+        if (!a.sealedRawInkOrigins.contains(o))
+            a.sealedRawInkOrigins << o;
     AccessSettings bounds = a;
     ReadBound(s, KEY_MAX_MESSAGE, bounds.nMaxMessageBytes);
     ReadBound(s, KEY_MAX_PENDING, bounds.nMaxPendingBytes);
@@ -256,4 +263,9 @@ bool AccessSettings::EditAllowedSites(const QString& strPath, const QString& str
     if (pChanged)
         *pChanged = bChanged;
     return file.status() == QSettings::NoError;
+}
+
+bool AccessSettings::RawInkSealedFor(const QString& strOrigin) const
+{
+    return bRawInkSealed || (!strOrigin.isEmpty() && sealedRawInkOrigins.contains(NormaliseSite(strOrigin)));
 }

@@ -28,6 +28,13 @@ struct AccessSettings {
     int nMaxConnections = 1024;
     int nMaxConnectionsPerOrigin = 64;     // per origin, or per remote computer
 
+    // RawInk=sealed: no page gets the ink's dynamics in the clear (points,
+    // ink encoding, pen stream coordinates); SealedRawInkOrigins: only these
+    // origins. Either file can seal; neither can unseal what the other sealed.
+    bool bRawInkSealed = false;
+    QStringList sealedRawInkOrigins;
+    bool RawInkSealedFor(const QString& strOrigin) const;
+
     // The system-wide file, then the user's file over it.
     static AccessSettings Load();
     // The user's answer for a site (an origin, or the address of another

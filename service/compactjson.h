@@ -9,6 +9,35 @@
 #include <QJsonObject>
 #include <QString>
 
+// UTF-8 text as the inside of a JSON string, with the escapes of
+// QJsonDocument::Compact.
+inline void AppendJsonEscaped(QByteArray* pOut, const char* p, int n)
+{
+    static const char HEX[] = "0123456789abcdef";
+    int nRun = 0; // start of the bytes copied as they are
+    for (int i = 0; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(p[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        pOut->append(p + nRun, i - nRun);
+        nRun = i + 1;
+        pOut->append('\\');
+        switch (c) {
+        case '"': pOut->append('"'); break;
+        case '\\': pOut->append('\\'); break;
+        case '\b': pOut->append('b'); break;
+        case '\f': pOut->append('f'); break;
+        case '\n': pOut->append('n'); break;
+        case '\r': pOut->append('r'); break;
+        case '\t': pOut->append('t'); break;
+        default:
+            pOut->append("u00").append(HEX[c >> 4]).append(HEX[c & 0xf]);
+            break;
+        }
+    }
+    pOut->append(p + nRun, n - nRun);
+}
+
 class CompactJsonArray
 {
 public:
@@ -35,7 +64,7 @@ public:
             m_bytes.append(',');
         m_bFirstMember = false;
         m_bytes.append('"').append(key).append("\":\"");
-        appendEscaped(value, nLength < 0 ? int(qstrlen(value)) : nLength);
+        AppendJsonEscaped(&m_bytes, value, nLength < 0 ? int(qstrlen(value)) : nLength);
         m_bytes.append('"');
     }
     void member(const char* key, long long nValue)
@@ -52,31 +81,6 @@ public:
     }
 
 private:
-    void appendEscaped(const char* p, int n)
-    {
-        static const char HEX[] = "0123456789abcdef";
-        for (int i = 0; i < n; ++i) {
-            const unsigned char c = static_cast<unsigned char>(p[i]);
-            if (c >= 0x20 && c != '"' && c != '\\') {
-                m_bytes.append(char(c));
-                continue;
-            }
-            m_bytes.append('\\');
-            switch (c) {
-            case '"': m_bytes.append('"'); break;
-            case '\\': m_bytes.append('\\'); break;
-            case '\b': m_bytes.append('b'); break;
-            case '\f': m_bytes.append('f'); break;
-            case '\n': m_bytes.append('n'); break;
-            case '\r': m_bytes.append('r'); break;
-            case '\t': m_bytes.append('t'); break;
-            default:
-                m_bytes.append("u00").append(HEX[c >> 4]).append(HEX[c & 0xf]);
-                break;
-            }
-        }
-    }
-
     QByteArray m_bytes;
     int m_nObjects = 0;
     bool m_bFirstMember = true;

@@ -13,4 +13,7 @@ set(VT_SERVICE_CORE_SOURCES
   ${CMAKE_CURRENT_SOURCE_DIR}/signobjlive.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/livestream.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/safefilewrite.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/cryptolib.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/jose.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/evidence.cpp
 )

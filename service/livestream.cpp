@@ -40,7 +40,7 @@ void LiveStream::Detach()
     Flush(); // what was stored before the close still goes out
 }
 
-QString LiveStream::BatchText(const std::vector<Point>& points)
+QString LiveStream::BatchText(const std::vector<Point>& points, bool bSealed)
 {
     CompactJsonArray array(int(points.size()) * 96);
     for (const Point& p : points) {
@@ -48,6 +48,10 @@ QString LiveStream::BatchText(const std::vector<Point>& points)
         array.member("bStrokeEnd", p.bStrokeEnd ? 1 : 0);
         array.member("cx", p.nCanvasX);
         array.member("cy", p.nCanvasY);
+        if (bSealed) {
+            array.endObject();
+            continue;
+        }
         array.member("pressure", p.nPressure);
         array.member("t", p.nMsSinceOpen);
         array.member("x", p.nX);
@@ -92,7 +96,7 @@ void LiveStream::Flush()
     if (points.empty())
         return;
     m_sinceFlush.start();
-    m_hooks.pfnPushPenData(Envelope("PenData", BatchText(points)));
+    m_hooks.pfnPushPenData(Envelope("PenData", BatchText(points)), Envelope("PenData", BatchText(points, true)));
 }
 
 void LiveStream::KeyTouched()
@@ -118,5 +122,6 @@ void LiveStream::InkCleared()
         std::lock_guard<std::mutex> lock(m_mutex);
         m_points.clear(); // of the old ink
     }
-    m_hooks.pfnPushPenData(Envelope("PenData", QStringLiteral("clear")));
+    const QString strClear = Envelope("PenData", QStringLiteral("clear"));
+    m_hooks.pfnPushPenData(strClear, strClear);
 }

@@ -27,7 +27,8 @@ public:
     static const int BATCH_MS = 4;
 
     struct Hooks {
-        std::function<void(const QString& text)> pfnPushPenData;     // to the subscribed connections
+        // To the subscribed connections: text, or sealedText where raw ink is sealed.
+        std::function<void(const QString& text, const QString& sealedText)> pfnPushPenData;
         std::function<void(const QString& text)> pfnPushDeviceStatus; // likewise
         std::function<void()> pfnKeyTouched;                          // read the key status now
     };
@@ -41,7 +42,8 @@ public:
     void SetWanted(bool bWanted) { m_bWanted = bWanted; }
 
     // The element array of one batch, as pushed in "Result".
-    static QString BatchText(const std::vector<Point>& points);
+    // bSealed: only what draws the preview (cx, cy, bStrokeEnd).
+    static QString BatchText(const std::vector<Point>& points, bool bSealed = false);
 
     // PadReports.
     bool WantsPoints() const override { return m_bWanted; }

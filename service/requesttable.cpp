@@ -2,6 +2,7 @@
 // or refuses a text request.
 #include "requesttable.h"
 
+#include "evidence.h"
 #include "signobjinterface.h"
 #include "signobjmanager.h"
 #include "vtlog.h"
@@ -42,7 +43,7 @@ QString SetPenWidth(const RequestCall& c) { c.pPad->SetPenWidth(c.Int(0)); retur
 QString SetPenStyle(const RequestCall& c) { c.pPad->SetPenStyle(c.Int(0) == 0); return Flag(true); } // 0: pressure on
 QString SaveDrawingImage(const RequestCall& c) { return c.pPad->SaveDrawImage(c.Int(0), c.Int(1), c.Text(2)); }
 QString GetSize(const RequestCall& c) { return QString::number(c.pPad->GetSize()); }
-QString GetPointer(const RequestCall& c) { return c.pPad->GetPointer(); }
+QString GetPointer(const RequestCall& c) { return c.RawInkSealed() ? QStringLiteral("[]") : c.pPad->GetPointer(); }
 QString SetClip(const RequestCall& c) { c.pPad->SetClip(c.Int(0), c.Int(1)); return Flag(true); }
 QString PadID(const RequestCall& c) { return c.pPad->PadID(); }
 QString PenID(const RequestCall& c) { return c.pPad->PenID(); }
@@ -51,7 +52,11 @@ QString ShowDeviceInfoOnLCD(const RequestCall& c) { c.pPad->DisplayDeviceInfoInL
 QString OpenLCD(const RequestCall& c) { c.pPad->OpenLCD(); return Flag(true); }
 QString CloseLCD(const RequestCall& c) { c.pPad->CloseLCD(); return Flag(true); }
 QString GetDeviceInfo(const RequestCall& c) { return c.pPad->GetDeviceInfo(c.Int(0)); }
-QString Encode(const RequestCall& c) { return c.pPad->Encode(c.Int(0)); }
+QString Encode(const RequestCall& c)
+{
+    const int nType = c.Int(0);
+    return nType == INK_IMAGE_TYPE && c.RawInkSealed() ? QString("") : c.pPad->Encode(nType);
+}
 QString Decode(const RequestCall& c)
 {
     const int nType = c.Int(0);
@@ -65,6 +70,7 @@ QString SetDisplayedFPImageAt(const RequestCall& c)
     return Flag(true);
 }
 QString GetFingerPrintImage(const RequestCall& c) { return c.pPad->GetFingerPrintImage(c.Int(0) == 1); }
+QString GetEvidence(const RequestCall& c) { return evidence::Answer(c.pPad, c.Text(0), c.Text(1), c.Text(2), c.Origin()); }
 // Per connection, with or without a pad; the stream carries the open pad's points.
 QString SubscribePenData(const RequestCall& c) { c.SubscribePenData(c.Int(0) == 1); return Flag(true); }
 
@@ -98,6 +104,7 @@ const RequestRow ROWS[] = {
     {"SetDisplayedFPImageAt",  {"canvaswidth", "canvasheight", "left", "top", "width", "height"},  "1",      SetDisplayedFPImageAt},
     {"GetFingerPrintImage",    {"fpimageonly"},                                                    "",       GetFingerPrintImage, false, true},
     {"SubscribePenData",       {"enable"},                                                         nullptr,  SubscribePenData}, // "1" on, else off
+    {"GetEvidence",            {"doc", "nonce", "key"},                                            "-1",     GetEvidence, false, true},
 };
 
 QString ReplyWithoutPad(const RequestCall& c)

@@ -20,6 +20,10 @@ public:
     virtual void StopKeyPoll() = 0;
     // "SubscribePenData" of one connection (null: none, nothing changes).
     virtual void SubscribePenData(const QWebSocket* pFrom, bool bEnable) = 0;
+    // The Origin header of the connection pFrom opened with ("" when none).
+    virtual QString OriginOf(const QWebSocket* pFrom) const = 0;
+    // Whether the site policy keeps the ink's dynamics from pFrom.
+    virtual bool RawInkSealed(const QWebSocket* pFrom) const = 0;
 
 protected:
     ~RequestHost() = default;
@@ -54,6 +58,8 @@ struct RequestCall {
     void StartKeyPoll() const { pHost->StartKeyPoll(); }
     void StopKeyPoll() const { pHost->StopKeyPoll(); }
     void SubscribePenData(bool bEnable) const { pHost->SubscribePenData(pFrom, bEnable); }
+    QString Origin() const { return pHost && pFrom ? pHost->OriginOf(pFrom) : QString(); }
+    bool RawInkSealed() const { return pHost && pHost->RawInkSealed(pFrom); }
 };
 
 // The call that answers a text request from pFrom, or one without a row

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+
+#include <vector>
 
 // What the open pad reports as it happens, delivered on the SDK's threads
 // (the driver's reader and watcher), except InkCleared. Implementations
@@ -30,6 +33,27 @@ protected:
     ~PadReports() = default;
 };
 
+// When the open pad was opened and the canvas it draws on.
+struct PadSession {
+    qint64 nOpenedUtcMs = 0; // ms since the epoch, UTC; points' "t" counts from here
+    int nCanvasWidth = 0;
+    int nCanvasHeight = 0;
+    // Each stored point's ms since opening, in ink order, when the pad
+    // reports points live (else empty).
+    std::vector<qint64> pointTimes;
+    // "PadID", "PenID" and "VersionID" as read when the pad opened, while
+    // the same pad is known to be attached (else bIdentity is false).
+    bool bIdentity = false;
+    QString strPadId, strPenId, strFirmware;
+};
+
+// One point of the ink as "GetPointer" gives it.
+struct InkPoint {
+    int nX = 0, nY = 0, nPressure = 0;
+    int nStrokeEnd = 0; // non-zero on the point that ends a stroke
+    QByteArray time; // the SDK's "yyyy-mm-dd hh:mm:ss.mmm"
+};
+
 // What the request layer can ask of a pad model. Every operation has a
 // default body, so an adapter overrides only what its model supports. The
 // defaults are also the manager's answers while it holds no adapter: no
@@ -46,6 +70,9 @@ public:
     virtual void Clear() {}
     virtual int GetSize() { return 0; }
     virtual QString GetPointer() { return QStringLiteral("[]"); }
+    // The points of "GetPointer", unformatted; without bTimes their time
+    // texts are left empty (and not made).
+    virtual std::vector<InkPoint> InkPoints(bool bTimes) { Q_UNUSED(bTimes); return std::vector<InkPoint>(); }
     virtual void SetPenWidth(int nWidth) { Q_UNUSED(nWidth); }
     virtual void SetPenStyle(bool bPressureOn) { Q_UNUSED(bPressureOn); }
     virtual void SetPenColor(int nR, int nG, int nB) { Q_UNUSED(nR); Q_UNUSED(nG); Q_UNUSED(nB); }
@@ -76,4 +103,6 @@ public:
     // them (no call reaches the old one after it returns). False when the
     // pad cannot report live.
     virtual bool SetPadReports(PadReports* pReports) { Q_UNUSED(pReports); return false; }
+    // The open pad's session; false when no pad is open.
+    virtual bool Session(PadSession* pSession) const { Q_UNUSED(pSession); return false; }
 };

@@ -50,6 +50,8 @@ bool SignObjAdapter::SetPadReports(PadReports* pReports)
         {
             std::lock_guard<std::mutex> lock(m_LiveMutex);
             m_pReports = nullptr;
+            m_bPadEventsOn = false; // a swap of pads would go unseen now
+            m_bIdentityRead = false;
         }
         if (m_pfnPadEventCallback && m_pSignPadSDK)
             reinterpret_cast<PadEventCallbackFn>(m_pfnPadEventCallback)(m_traits.nDeviceType, nullptr, nullptr);
@@ -84,6 +86,10 @@ bool SignObjAdapter::SetPadReports(PadReports* pReports)
     if (m_pfnPadEventCallback)
         bEvents = reinterpret_cast<PadEventCallbackFn>(m_pfnPadEventCallback)(m_traits.nDeviceType, OnPadEvent, this) ==
                   ARI_SUCCESS;
+    {
+        std::lock_guard<std::mutex> lock(m_LiveMutex);
+        m_bPadEventsOn = bEvents;
+    }
     ADAPTER_LOG("SetPadReports", "<%ld>-Leave, bPoints=%d, bEvents=%d", (int)bPoints, (int)bEvents);
     return bPoints || bEvents;
 }
@@ -98,6 +104,8 @@ void SignObjAdapter::LivePoint(unsigned long ulPosition, long lPressureAndFlag)
         m_nLastCanvasX = CanvasPixel(ulPosition & 0xFFFF, m_nRawSpanX, m_nCanvasWidth);
         m_nLastCanvasY = CanvasPixel((ulPosition >> 16) & 0xFFFF, m_nRawSpanY, m_nCanvasHeight);
     }
+    // Every point's time on the clock of "PenData", for the evidence record.
+    m_pointTimes.push_back(m_openedAt.isValid() ? m_openedAt.elapsed() : 0);
     if (!m_pReports || !m_pReports->WantsPoints())
         return;
     // Called right after the point was stored, on the one thread that stores
@@ -126,6 +134,8 @@ void SignObjAdapter::LivePoint(unsigned long ulPosition, long lPressureAndFlag)
 void SignObjAdapter::LivePadEvent(int nEvent)
 {
     std::lock_guard<std::mutex> lock(m_LiveMutex);
+    if (nEvent == PADEV_UNPLUGGED || nEvent == PADEV_PLUGGED)
+        m_bIdentityRead = false; // the pad back may be another one
     if (!m_pReports)
         return;
     switch (nEvent) {

@@ -3,6 +3,7 @@
 #include "signobjsdk.h"
 #include "vtlog.h"
 
+#include <QDateTime>
 #include <QLibrary>
 
 #include <algorithm>
@@ -225,9 +226,35 @@ bool SignObjAdapter::InitialDevice(int nID, int nWidth, int nHeight)
         m_nCanvasWidth = nWidth;
         m_nCanvasHeight = nHeight;
         m_openedAt.start();
+        m_nOpenedUtcMs = QDateTime::currentMSecsSinceEpoch();
+        const QString strPadId = PadID(), strPenId = PenID(), strFirmware = VersionID();
+        std::lock_guard<std::mutex> lock(m_LiveMutex);
+        m_pointTimes.clear();
+        m_strPadId = strPadId;
+        m_strPenId = strPenId;
+        m_strFirmware = strFirmware;
+        m_bIdentityRead = true;
     }
     ADAPTER_LOG("InitialDevice", "<%ld>-after call %s(), bResult=%d", PfnName(EP_InitialDevice).c_str(), (int)bResult);
     return bResult;
+}
+
+bool SignObjAdapter::Session(PadSession* pSession) const
+{
+    if (!m_openedAt.isValid())
+        return false;
+    pSession->nOpenedUtcMs = m_nOpenedUtcMs;
+    pSession->nCanvasWidth = m_nCanvasWidth;
+    pSession->nCanvasHeight = m_nCanvasHeight;
+    std::lock_guard<std::mutex> lock(m_LiveMutex);
+    pSession->pointTimes = m_pointTimes;
+    pSession->bIdentity = m_bIdentityRead && m_bPadEventsOn;
+    if (pSession->bIdentity) {
+        pSession->strPadId = m_strPadId;
+        pSession->strPenId = m_strPenId;
+        pSession->strFirmware = m_strFirmware;
+    }
+    return true;
 }
 
 bool SignObjAdapter::UnInitialDevice()
@@ -235,6 +262,10 @@ bool SignObjAdapter::UnInitialDevice()
     ADAPTER_LOG("UnInitialDevice", "<%ld>-Enter");
     if (!Available(EP_UnInitialDevice))
         return false;
+    {
+        std::lock_guard<std::mutex> lock(m_LiveMutex);
+        m_bIdentityRead = false;
+    }
     const int nResult = Pfn<sdkfn::UnInitialDevice>(EP_UnInitialDevice)(m_traits.nDeviceType);
     ADAPTER_LOG("UnInitialDevice", "<%ld>-after call %s(), nResult=%d", PfnName(EP_UnInitialDevice).c_str(), nResult);
     return nResult == ARI_SUCCESS;
@@ -249,6 +280,7 @@ void SignObjAdapter::Clear()
     // to the old ink, one read after to the new.
     std::lock_guard<std::mutex> lock(m_LiveMutex);
     const int nResult = Pfn<sdkfn::Clear>(EP_Clear)(m_traits.nDeviceType);
+    m_pointTimes.clear();
     if (m_pReports)
         m_pReports->InkCleared();
     ADAPTER_LOG("Clear", "<%ld>-after call %s(), nResult=%d", PfnName(EP_Clear).c_str(), nResult);

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <mutex>
+#include <vector>
 #include <string>
 
 class QLibrary;
@@ -87,6 +88,7 @@ public:
     void Clear() override;
     int GetSize() override;
     QString GetPointer() override;
+    std::vector<InkPoint> InkPoints(bool bTimes) override;
     void SetPenWidth(int nWidth) override;
     void SetPenStyle(bool bPressureOn) override;
     void SetPenColor(int nR, int nG, int nB) override;
@@ -111,6 +113,7 @@ public:
     QString WPSGetInks() override;
     QString GetSVGImageBase64Data() override;
     bool SetPadReports(PadReports* pReports) override; // signobjlive.cpp
+    bool Session(PadSession* pSession) const override;
 
     // The SDK's live callbacks land here (its threads).
     void LivePoint(unsigned long ulPosition, long lPressureAndFlag);
@@ -156,12 +159,20 @@ private:
     // reader thread apart from a Clear of the ink.
     void* m_pfnRealTimeSignatureDataCallback = nullptr;
     void* m_pfnPadEventCallback = nullptr;
-    std::mutex m_LiveMutex;
+    mutable std::mutex m_LiveMutex; // also read by Session()
     PadReports* m_pReports = nullptr; // under m_LiveMutex
     int m_nCanvasWidth = 0, m_nCanvasHeight = 0;
     int m_nRawSpanX = 0, m_nRawSpanY = 0; // 0 until reports start
     int m_nLastCanvasX = 0, m_nLastCanvasY = 0; // where the last pen point was drawn
     QElapsedTimer m_openedAt;             // started when the pad opened
+    qint64 m_nOpenedUtcMs = 0;            // the same moment on the wall clock
+    std::vector<qint64> m_pointTimes;     // ms since opening of each stored point, as reported live; under m_LiveMutex
+    // Each id is a round trip to the pad: read once when it opens, kept
+    // while its plug events are watched and it neither left nor came back.
+    // Under m_LiveMutex.
+    QString m_strPadId, m_strPenId, m_strFirmware;
+    bool m_bIdentityRead = false;
+    bool m_bPadEventsOn = false;
     QString m_strDecodeFilePath;
     QString m_strLastImageBase64Content;
     QString m_strLastFPImageBase64Content; // fingerprint model only

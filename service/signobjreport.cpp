@@ -15,33 +15,51 @@ const int INFO_TEXT_SIZE = 256;
 
 } // namespace
 
+std::vector<InkPoint> SignObjAdapter::InkPoints(bool bTimes)
+{
+    std::vector<InkPoint> points;
+    const int nCount = GetSize();
+    if (nCount <= 0 || !Available(EP_getPackets) || !Available(EP_GetInkPointTime) || !Available(EP_FreeInkPointTime))
+        return points;
+    points.reserve(size_t(nCount));
+    const auto getPackets = Pfn<sdkfn::getPackets>(EP_getPackets);
+    const auto getTime = Pfn<sdkfn::GetInkPointTime>(EP_GetInkPointTime);
+    const auto freeTime = Pfn<sdkfn::FreeText>(EP_FreeInkPointTime);
+    for (int i = 0; i < nCount; ++i) {
+        _PACKETS packet = {};
+        packet.nIndex = i;
+        const int nResult = getPackets(m_traits.nDeviceType, &packet);
+        char* pszTime = bTimes ? getTime(m_traits.nDeviceType, i) : nullptr;
+        // A point the SDK cannot deliver is left out; the rest stay in order.
+        if (nResult == ARI_SUCCESS && (pszTime || !bTimes)) {
+            InkPoint point;
+            point.nX = packet.nX;
+            point.nY = packet.nY;
+            point.nPressure = packet.nPressure;
+            point.nStrokeEnd = packet.bStrokeEnd;
+            if (pszTime)
+                point.time = QByteArray(pszTime);
+            points.push_back(std::move(point));
+        }
+        if (pszTime)
+            freeTime(m_traits.nDeviceType, pszTime);
+    }
+    return points;
+}
+
 QString SignObjAdapter::GetPointer()
 {
     ADAPTER_LOG("GetPointer", "<%ld>-Enter");
-    const int nCount = GetSize();
-    CompactJsonArray points(nCount > 0 ? nCount * 96 : 0);
-    if (nCount > 0 && Available(EP_getPackets) && Available(EP_GetInkPointTime) && Available(EP_FreeInkPointTime)) {
-        const auto getPackets = Pfn<sdkfn::getPackets>(EP_getPackets);
-        const auto getTime = Pfn<sdkfn::GetInkPointTime>(EP_GetInkPointTime);
-        const auto freeTime = Pfn<sdkfn::FreeText>(EP_FreeInkPointTime);
-        for (int i = 0; i < nCount; ++i) {
-            _PACKETS packet = {};
-            packet.nIndex = i;
-            const int nResult = getPackets(m_traits.nDeviceType, &packet);
-            char* pszTime = getTime(m_traits.nDeviceType, i);
-            // A point the SDK cannot deliver is left out; the rest stay in order.
-            if (nResult == ARI_SUCCESS && pszTime) {
-                points.beginObject();
-                points.member("Time", pszTime);
-                points.member("bStrokeEnd", packet.bStrokeEnd);
-                points.member("pressure", packet.nPressure);
-                points.member("x", packet.nX);
-                points.member("y", packet.nY);
-                points.endObject();
-            }
-            if (pszTime)
-                freeTime(m_traits.nDeviceType, pszTime);
-        }
+    const std::vector<InkPoint> ink = InkPoints(true);
+    CompactJsonArray points(int(ink.size()) * 96);
+    for (const InkPoint& p : ink) {
+        points.beginObject();
+        points.member("Time", p.time.constData(), p.time.size());
+        points.member("bStrokeEnd", p.nStrokeEnd);
+        points.member("pressure", p.nPressure);
+        points.member("x", p.nX);
+        points.member("y", p.nY);
+        points.endObject();
     }
     const QString strResult = points.finish();
     ADAPTER_LOG("GetPointer", "<%ld>-Leave with strResult.length=%d", strResult.length());

@@ -42,7 +42,9 @@ WebSocketService::WebSocketService(quint16 port, const AccessSettings& access, Q
         m_pTimer = new QTimer(this);
         connect(m_pTimer, &QTimer::timeout, this, &WebSocketService::MyTimerSlot);
         LiveStream::Hooks hooks;
-        hooks.pfnPushPenData = [this](const QString& text) { PushToClients(text, Push::PenData); };
+        hooks.pfnPushPenData = [this](const QString& text, const QString& sealedText) {
+            PushToClients(text, Push::PenData, &sealedText);
+        };
         hooks.pfnPushDeviceStatus = [this](const QString& text) { PushToClients(text, Push::DeviceStatus); };
         hooks.pfnKeyTouched = [this] { MyTimerSlot(); }; // the poll stays as the fallback
         m_pLive = new LiveStream(hooks, this);
@@ -438,7 +440,7 @@ void WebSocketService::BroadcastResponseBackToClient(QString text)
     PushToClients(text, Push::KeyEvent);
 }
 
-void WebSocketService::PushToClients(const QString& text, Push kind)
+void WebSocketService::PushToClients(const QString& text, Push kind, const QString* pSealedText)
 {
     // Nothing reaches a connection that is not allowed (yet). A copy: a
     // client closed for its backlog may leave the list meanwhile.
@@ -448,8 +450,23 @@ void WebSocketService::PushToClients(const QString& text, Push kind)
             continue;
         if (kind != Push::KeyEvent && !client.bPenData)
             continue;
-        SendText(client, text);
+        SendText(client, pSealedText && m_access.RawInkSealedFor(client.strOrigin) ? *pSealedText : text);
     }
+}
+
+QString WebSocketService::OriginOf(const QWebSocket* pSocket) const
+{
+    for (const Client& client : m_clients) {
+        if (client.pSocket == pSocket)
+            return client.strOrigin;
+    }
+    return QString();
+}
+
+bool WebSocketService::RawInkSealed(const QWebSocket* pSocket) const
+{
+    // Native clients (no connection, or no Origin) are sealed only system-wide.
+    return m_access.RawInkSealedFor(pSocket ? OriginOf(pSocket) : QString());
 }
 
 void WebSocketService::SubscribePenData(const QWebSocket* pSocket, bool bEnable)

@@ -40,7 +40,8 @@ public:
         DeviceStatus, // likewise
     };
     // Every push to clients goes out through here.
-    void PushToClients(const QString& text, Push kind);
+    // pSealedText: what goes instead to connections whose raw ink is sealed.
+    void PushToClients(const QString& text, Push kind, const QString* pSealedText = nullptr);
     bool isNullJsonObject(const QJsonObject& object) const;
     QJsonObject getNullJsonObject() const;
 
@@ -122,6 +123,8 @@ private:
     };
     Client* FindClient(const QWebSocket* pSocket);
     void SubscribePenData(const QWebSocket* pSocket, bool bEnable) override;
+    QString OriginOf(const QWebSocket* pSocket) const override;
+    bool RawInkSealed(const QWebSocket* pSocket) const override;
     void UpdatePenDataWanted();
     // Every frame to a client goes out through these: they keep its unsent
     // bytes bounded. False when nothing was sent.

@@ -259,7 +259,37 @@ export declare class VtInkHost extends EventTarget {
     width: number, height: number, opts?: RequestOptions): Promise<boolean>;
   getFingerPrintImage(fpImageOnly?: boolean, opts?: RequestOptions): Promise<ImageEvent | null>;
   subscribePenData(enable?: boolean, opts?: RequestOptions): Promise<boolean>;
+  /**
+   * The ink with its dynamics, the pad and the document's hash sealed to the
+   * integrator's public key, as a compact JWE. Rejects with EREFUSED when the
+   * service refuses (no pad, no ink, a bad hash, nonce or key).
+   */
+  getEvidence(request: EvidenceRequest, opts?: RequestOptions): Promise<string>;
 }
+
+/** A public key as a JWK: RSA (2048..8192 bits) or EC P-256/P-384. */
+export interface EvidenceKey {
+  kty: 'RSA' | 'EC';
+  alg: 'RSA-OAEP-256' | 'ECDH-ES+A256KW';
+  kid?: string;
+  use?: 'enc';
+  n?: string;
+  e?: string;
+  crv?: 'P-256' | 'P-384';
+  x?: string;
+  y?: string;
+}
+
+export type EvidenceRequest = {
+  /** up to 128 printable ASCII characters chosen by the server */
+  nonce: string;
+  /** the integrator's public key (object or its JSON text) */
+  key: EvidenceKey | string;
+} & ({ document: ArrayBuffer | ArrayBufferView | Blob; documentHash?: never }
+  | { documentHash: string; document?: never });
+
+/** SHA-256 of a document as 64 hex digits (WebCrypto). */
+export declare function documentHash(document: ArrayBuffer | ArrayBufferView | Blob): Promise<string>;
 
 export interface LiveInkOptions {
   /** the pad's canvas size given to InitialDevice (default: the canvas' own) */

@@ -27,7 +27,26 @@ export const FUNCTIONS = Object.freeze([
   'SetPenStyle', 'SaveDrawingImage', 'GetSize', 'GetPointer', 'SetClip', 'PadID', 'PenID',
   'VersionID', 'ShowDeviceInfoOnLCD', 'OpenLCD', 'CloseLCD', 'GetDeviceInfo', 'Encode', 'Decode',
   'GetDecodeFilePath', 'GetInks', 'SetDisplayedFPImageAt', 'GetFingerPrintImage', 'SubscribePenData',
+  'GetEvidence',
 ]);
+
+// What a refused "GetEvidence" answers.
+const EVIDENCE_REFUSALS = Object.freeze({
+  '-1': 'no pad is open (or the service cannot encrypt)',
+  '-2': 'a bad document hash, nonce or key',
+  '-8': 'no ink to seal',
+});
+
+/** SHA-256 of a document (ArrayBuffer, typed array or Blob) as 64 hex digits, by WebCrypto. */
+export async function documentHash(document) {
+  let bytes = document;
+  if (typeof Blob !== 'undefined' && document instanceof Blob) bytes = await document.arrayBuffer();
+  if (!(bytes instanceof ArrayBuffer) && !ArrayBuffer.isView(bytes)) {
+    throw new TypeError('document must be an ArrayBuffer, a typed array or a Blob');
+  }
+  const digest = new Uint8Array(await globalThis.crypto.subtle.digest('SHA-256', bytes));
+  return Array.from(digest, (b) => b.toString(16).padStart(2, '0')).join('');
+}
 
 /**
  * Base class of the errors a request or a connection can end with; `func`
@@ -945,6 +964,28 @@ export class VtInkHost extends EventTarget {
    */
   async subscribePenData(enable = true, opts) {
     return (await this.request('SubscribePenData', { enable: enable ? 1 : 0 }, opts)) === '1';
+  }
+
+  /**
+   * The ink with its dynamics, the pad and the document's hash, sealed to
+   * the integrator's public key: -> compact JWE (A256GCM; key "RSA-OAEP-256"
+   * RSA 2048..8192 bits, or "ECDH-ES+A256KW" P-256/P-384, as a JWK object or
+   * its JSON). The document (ArrayBuffer, typed array or Blob) is hashed
+   * here; or give documentHash (64 hex digits). Rejects with EREFUSED when
+   * the service refuses (no pad, no ink, a bad hash, nonce or key).
+   */
+  async getEvidence({ document, documentHash: hash, nonce, key } = {}, opts) {
+    const doc = hash !== undefined ? String(hash) : await documentHash(document);
+    const result = await this.request('GetEvidence', {
+      doc, nonce: String(nonce ?? ''), key: typeof key === 'string' ? key : JSON.stringify(key),
+    }, opts);
+    if (result in EVIDENCE_REFUSALS) {
+      throw new VtInkError(`"GetEvidence" refused (${result}): ${EVIDENCE_REFUSALS[result]}`, 'GetEvidence', 'EREFUSED');
+    }
+    if (result.split('.').length !== 5) {
+      throw new VtInkError(`"GetEvidence": expected a compact JWE, got ${JSON.stringify(result.slice(0, 40))}`, 'GetEvidence', 'EBADREPLY');
+    }
+    return result;
   }
 
   /** Q230F fingerprint image -> image event (kind "fingerprint"), or null. */

@@ -193,6 +193,8 @@ def deb():
                               text=True, check=True).stdout
         check("Package: %s\n" % PROGRAM in info and "Version: %s\n" % VERSION in info and "procps" in info,
               "control: %s" % info)
+        # libcrypto is opened at run time: either version in use, and no link to one
+        check("libssl3 | libssl1.1 (>= 1.1.1)" in info, "control: %s" % info)
         before = system_files()
         installed = True
         apt_get("install", os.path.abspath(package))

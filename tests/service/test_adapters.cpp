@@ -162,7 +162,10 @@ private Q_SLOTS:
         q210.SetClip(0, 5);
         q210.SetClip(12, 7);
         QVERIFY(q210.UnInitialDevice());
-        QCOMPARE(takeLog(), QString("VTQ210_InitialDevice(2,(nil),0,0,400,200);VTQ210_SetPenWidth(2,3);VTQ210_SetPenStyle(2,0);"
+        // An open pad's ids are read once, for the evidence records.
+        QCOMPARE(takeLog(), QString("VTQ210_InitialDevice(2,(nil),0,0,400,200);"
+                                    "VTQ210_GetHWPadID(2,32);VTQ210_GetHWPenID(2,32);VTQ210_GetHWVersionID(2,32);"
+                                    "VTQ210_SetPenWidth(2,3);VTQ210_SetPenStyle(2,0);"
                                     "VTQ210_SetPenColor(2,1,2,3);VTQ210_OpenLCD(2,1);VTQ210_OpenLCD(2,0);"
                                     "VTQ210_DisplayHWVersion(2,1);VTQ210_Clear(2);VTQ210_SetSaveCenterImageClip(2,0,0,0);"
                                     "VTQ210_SetSaveCenterImageClip(2,1,0,5);VTQ210_SetSaveCenterImageClip(2,1,12,7);"

@@ -13,6 +13,7 @@ import { tmpdir } from 'node:os';
 import path from 'node:path';
 
 import { spawnSync } from 'node:child_process';
+import { createHash, generateKeyPairSync } from 'node:crypto';
 
 import {
   SOURCE_DIR, WEB_DIR, installPackedKit, missingTools, recordsOf, sample, startStack, stopAll, waitFor,
@@ -26,6 +27,7 @@ if (spawnSync('sh', ['-c', 'command -v npm']).status !== 0) missing.push('npm');
 if (!existsSync(path.join(kitDir, 'node_modules/playwright-core/package.json'))) {
   missing.push('playwright-core (npm ci --prefix web/tests)');
 }
+if (!existsSync(path.join(kitDir, 'node_modules/jose/package.json'))) missing.push('jose (npm ci --prefix web/tests)');
 if (missing.length) {
   console.log(`skipped: missing ${missing.join(', ')}`);
   process.exit(77);
@@ -170,6 +172,29 @@ test('sign in the demo page with the virtual pad', async () => {
   const svgPath = path.join(artifacts, 'demo-signature.svg');
   await download.saveAs(svgPath);
   assert.equal(download.suggestedFilename(), 'signature.svg');
+
+  // sealed evidence through the kit, opened here with jose
+  {
+    const jose = await import(createRequire(path.join(kitDir, 'package.json')).resolve('jose'));
+    const pair = generateKeyPairSync('ec', { namedCurve: 'P-256' });
+    const jwk = { ...pair.publicKey.export({ format: 'jwk' }), alg: 'ECDH-ES+A256KW', kid: 'browser-test' };
+    const contract = Buffer.from('%PDF-1.4 the contract the page shows\n');
+    await page.getByTestId('evidence').locator('summary').click();
+    await page.getByTestId('evidence-key').fill(JSON.stringify(jwk));
+    await page.getByTestId('evidence-nonce').fill('browser-nonce-1');
+    await page.getByTestId('evidence-doc').setInputFiles({ name: 'contract.pdf', mimeType: 'application/pdf', buffer: contract });
+    await page.getByTestId('evidence-seal').click();
+    await page.getByTestId('evidence-jwe').waitFor({ state: 'visible', ...T });
+    const jwe = await page.getByTestId('evidence-jwe').inputValue();
+    assert.match(await page.getByTestId('evidence-size').textContent(), new RegExp(`^${jwe.length} characters$`));
+    assert.match(await page.getByTestId('evidence-header').textContent(), /"kid": "browser-test"/);
+    const { plaintext } = await jose.compactDecrypt(jwe, pair.privateKey);
+    const record = JSON.parse(Buffer.from(plaintext).toString('utf8'));
+    assert.equal(record.origin, `http://localhost:${stack.controlPort}`);
+    assert.equal(record.doc, createHash('sha256').update(contract).digest('hex'));
+    assert.equal(record.nonce, 'browser-nonce-1');
+    assert.equal(record.strokes.flat().length, drawn.records);
+  }
 
   // the virtual signer's buttons: cancel clears, a sample signs again
   await page.getByTestId('v-cancel').click();

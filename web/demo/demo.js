@@ -194,6 +194,26 @@ async function onConfirm() {
   }
 }
 
+// The document: the chosen file, else this page's text as a stand-in.
+async function sealEvidence() {
+  try {
+    const file = $('evidence-doc').files[0];
+    const document = file || new Blob([globalThis.document.title]);
+    const nonce = $('evidence-nonce').value || Array.from(crypto.getRandomValues(new Uint8Array(12)),
+      (b) => b.toString(16).padStart(2, '0')).join('');
+    const jwe = await host.getEvidence({ document, nonce, key: $('evidence-key').value.trim() });
+    const header = JSON.parse(atob(jwe.split('.')[0].replace(/-/g, '+').replace(/_/g, '/')));
+    $('evidence-size').textContent = `${jwe.length} characters`;
+    $('evidence-header').textContent = JSON.stringify(header, null, 2);
+    $('evidence-jwe').value = jwe;
+    $('evidence-jwe').hidden = false;
+    log(`evidence sealed: ${jwe.length} characters, ${header.alg}`);
+  } catch (e) {
+    $('evidence-size').textContent = e.message;
+    log(`evidence: ${e.message}`, true);
+  }
+}
+
 async function onCancel() {
   log('cancel key');
   if (!isOpen) return;
@@ -414,6 +434,7 @@ host.addEventListener('close', () => {
   log('connection lost, reconnecting…', true);
 });
 host.addEventListener('confirm', onConfirm);
+$('evidence-seal').addEventListener('click', sealEvidence);
 host.addEventListener('cancel', onCancel);
 
 $('url').textContent = wsUrl;

@@ -9,7 +9,7 @@
 import DefaultHost, * as kit from '../vtinkhost.js';
 import {
   LiveInk, VtInkError, VtInkHost,
-  type DecodedPoint, type DeviceInformation, type DeviceStatus, type Diagnosis, type DriverVersion, type ErrorCode,
+  type DecodedPoint, type DeviceInformation, type EvidenceKey, type DeviceStatus, type Diagnosis, type DriverVersion, type ErrorCode,
   type ImageEvent, type InkPoint, type InkRecord, type LiveInkOptions, type ModelName, type PenEventDetail,
   type PenPoint, type Permission, type PermissionState, type Range, type SaveResult, type VtInkHostEventMap,
 } from '../vtinkhost.js';
@@ -40,6 +40,7 @@ export const constants: { [K in KitConstant]: () => unknown } = {
 
 // Exported helpers.
 export const helpers: { [K in KitFunction]: () => unknown } = {
+  documentHash: async () => { const hex: string = await kit.documentHash(new ArrayBuffer(1)); return hex; },
   parseInkTime: () => { const d: Date | null = kit.parseInkTime('2024-05-01 13:45:12.345'); return d; },
   parseInkPoints: () => { const p: InkPoint[] = kit.parseInkPoints('[]'); return p[0]?.date; },
   parseDecodedPoints: () => { const p: DecodedPoint[] = kit.parseDecodedPoints('[]'); return p; },
@@ -128,6 +129,12 @@ export const methods: { [K in Method]: (host: VtInkHost) => unknown } = {
   setDisplayedFPImageAt: async (h) => { const ok: boolean = await h.setDisplayedFPImageAt(600, 300, 10, 10, 128, 160); return ok; },
   getFingerPrintImage: async (h) => { const ev: ImageEvent | null = await h.getFingerPrintImage(true); return ev?.mimeType; },
   subscribePenData: async (h) => { const ok: boolean = await h.subscribePenData() && await h.subscribePenData(false); return ok; },
+  getEvidence: async (h) => {
+    const key: EvidenceKey = { kty: 'EC', crv: 'P-256', x: 'x', y: 'y', alg: 'ECDH-ES+A256KW', kid: 'k1' };
+    const fromBlob: string = await h.getEvidence({ document: new Blob(['contract']), nonce: 'n-1', key });
+    const fromHash: string = await h.getEvidence({ documentHash: await kit.documentHash(new Uint8Array([1])), nonce: 'n-2', key: JSON.stringify(key) });
+    return [fromBlob, fromHash];
+  },
 };
 
 // Every event with its detail.
