@@ -39,7 +39,8 @@ test('vtinkhost starts under vtinkpad by its own file name', async () => {
     const programPid = Number(spawnSync('pgrep', ['-P', String(padPid)], { encoding: 'utf8' }).stdout);
     assert.ok(cmdline(programPid)[0].endsWith('/vtinkhost'), cmdline(programPid).join(' '));
     process.kill(padPid, 'SIGTERM');
-    assert.equal(await exitOf(s.proc, 15000), 128 + 15, s.output());
+    // vtinkhost stops cleanly on SIGTERM: vtinkpad passes its 0 on
+    assert.equal(await exitOf(s.proc, 15000), 0, s.output());
   } finally {
     await s.stop();
   }
