@@ -65,11 +65,11 @@ if [ $native = 1 ]; then
 else
   [ "$(id -u)" = 0 ] || { echo "build-package: the Debian 11 root needs root (or use --native)" >&2; exit 1; }
   pkgs=(cmake g++ make pkg-config dpkg-dev file qtbase5-dev libqt5websockets5-dev libqt5svg5-dev
-        libusb-1.0-0-dev zlib1g-dev)
+        libusb-1.0-0-dev zlib1g-dev libssl-dev)
   for a in $archs; do
     [ "$a" = amd64 ] && continue
     pkgs+=("crossbuild-essential-$a")
-    for p in qtbase5-dev libqt5websockets5-dev libqt5svg5-dev libusb-1.0-0-dev zlib1g-dev; do pkgs+=("$p:$a"); done
+    for p in qtbase5-dev libqt5websockets5-dev libqt5svg5-dev libusb-1.0-0-dev zlib1g-dev libssl-dev; do pkgs+=("$p:$a"); done
   done
   trap 'floor_umount "$froot"' EXIT
   bash scripts/floor-root.sh "$froot" "${pkgs[@]}"

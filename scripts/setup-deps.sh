@@ -35,7 +35,7 @@ if [ "${1:-}" = "--arm64" ]; then
     crossbuild-essential-arm64 qemu-user-static binfmt-support qtbase5-dev-tools file
     qtbase5-dev:arm64 libqt5websockets5-dev:arm64 libqt5svg5-dev:arm64
     libusb-1.0-0-dev:arm64 zlib1g-dev:arm64 libglib2.0-dev:arm64 libgtest-dev:arm64
-    libumockdev0:arm64 libumockdev-dev
+    libumockdev0:arm64 libumockdev-dev libssl-dev:arm64
   )
   dpkg --print-foreign-architectures | grep -qx arm64 || $SUDO dpkg --add-architecture arm64
 fi
