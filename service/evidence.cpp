@@ -3,6 +3,7 @@
 
 #include "cryptolib.h"
 #include "jose.h"
+#include "qtfloor.h"
 #include "signobjinterface.h"
 #include "vtinksdk.h"
 #include "vtlog.h"
@@ -133,7 +134,7 @@ public:
     // "a,b" of GetDeviceInfo as [a, b]; [] when the pad did not answer.
     RecordText& Range(const QString& strPair)
     {
-        const QStringList parts = strPair.split(QLatin1Char(','));
+        const QStringList parts = VtSplit(strPair, QLatin1Char(','));
         Open('[');
         if (parts.size() == 2)
             Number(parts.at(0).toInt()).Number(parts.at(1).toInt());

@@ -1,5 +1,5 @@
 """The packages to ship, against the oldest desktops supported: glibc 2.28,
-Qt 5.11.3, GCC 8's C++ runtime, libusb 1.0.22. $VT_FLOOR_PACKAGES is the
+Qt 5.11.3, GCC 8's C++ runtime, libusb 1.0.22, OpenSSL 1.1.1. $VT_FLOOR_PACKAGES is the
 folder scripts/build-package.sh filled (one package per architecture).
   requirements: each package's Depends, and the symbol versions its binaries
                 need, stay within the floor (scripts/check-floor.sh names the
@@ -22,7 +22,9 @@ ARCHS = os.environ.get("VT_PACKAGE_ARCHS", "amd64 arm64").split()
 ELF_MACHINE = {"amd64": "Advanced Micro Devices X86-64", "arm64": "AArch64"}
 # Highest version each library package may be asked for ("" : any).
 FLOOR = {"libc6": "2.28", "libstdc++6": "8", "libgcc1": "1:8", "libgcc-s1": "8",
-         "libusb-1.0-0": "2:1.0.22", "procps": "", "zlib1g": "1:1.2.11"}
+         "libusb-1.0-0": "2:1.0.22", "procps": "", "zlib1g": "1:1.2.11",
+         # libcrypto is opened at run time, 3 or 1.1: the older must do.
+         "libssl1.1": "1.1.1"}
 QT_FLOOR = "5.11.3"
 # Highest symbol versions: glibc 2.28, GCC 8's libstdc++, Qt 5.11's tag.
 SYMBOL_FLOOR = {"GLIBC": "2.28", "GLIBCXX": "3.4.25", "CXXABI": "1.3.11", "Qt": "5.11"}
