@@ -73,6 +73,7 @@ static void VtDesktopTraceMenu(QMenu* pMenu)
         }
         VtDesktopTrace("menu shown: " + items.join(" | "));
     });
+    QObject::connect(pMenu, &QMenu::aboutToHide, pMenu, [] { VtDesktopTrace("menu hidden"); });
     QObject::connect(pMenu, &QMenu::hovered, pMenu,
                      [](QAction* pAction) { VtDesktopTrace("menu hovered: " + pAction->text()); });
 }

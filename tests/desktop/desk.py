@@ -253,11 +253,20 @@ class Desktop:
                 got += chunk
             os.close(r)
             if got.endswith(b"\n") and xvfb.poll() is None:
-                self.xvfb = xvfb
-                self.procs.append(xvfb)
-                self.display = ":" + got.decode().strip()
-                log("Xvfb on %s" % self.display)
-                return
+                name = ":" + got.decode().strip()
+                # a client must get through before the display counts as ours
+                probe = subprocess.run(["xwininfo", "-root"], env=dict(os.environ, DISPLAY=name),
+                                       capture_output=True, text=True, timeout=30)
+                if probe.returncode == 0 and xvfb.poll() is None:
+                    self.xvfb = xvfb
+                    self.procs.append(xvfb)
+                    self.display = name
+                    log("Xvfb on %s" % self.display)
+                    return
+                with open(os.path.join(self.tmp, "xvfb.log"), errors="replace") as f:
+                    log("Xvfb on %s refused a client (%s; Xvfb %s): %s"
+                        % (name, probe.stderr.strip(), "running" if xvfb.poll() is None else
+                           "ended with %s" % xvfb.poll(), f.read().strip()))
             if xvfb.poll() is None:
                 xvfb.kill()
             xvfb.wait(10)
@@ -284,7 +293,11 @@ class Desktop:
         def panel():
             if self.trayer.poll() is not None:
                 with open(os.path.join(self.tmp, "trayer.log"), errors="replace") as f:
-                    raise TestFailure("trayer ended with code %s: %s" % (self.trayer.poll(), f.read().strip()))
+                    why = f.read().strip()
+                with open(os.path.join(self.tmp, "xvfb.log"), errors="replace") as f:
+                    raise TestFailure("trayer ended with code %s: %s (Xvfb %s; its log: %s)"
+                                      % (self.trayer.poll(), why, "running" if self.xvfb.poll() is None else
+                                         "ended with %s" % self.xvfb.poll(), f.read().strip()))
             return self._panel_line() is not None
         wait_until(panel, 60, "the trayer panel window", interval=0.2)
         return time.monotonic()
@@ -395,14 +408,24 @@ class Desktop:
             # Click, then move the pointer away so that it cannot hover an item.
             self.xdo("mousemove", str(x + w // 2), str(y + h // 2), "click", "3", "mousemove", "400", "590")
             try:
-                _, m = prog.wait_trace(r"^menu shown: (.*)$", 10, start)
+                i, m = prog.wait_trace(r"^menu shown: (.*)$", 10, start)
             except TestFailure:
                 if time.monotonic() > deadline:
                     raise
                 continue
             # Keys reach the menu once it is mapped (and has grabbed the keyboard).
-            wait_until(self._menu_mapped, timeout, "the menu window mapped")
-            return [s.strip() for s in m.group(1).split("|")]
+            # On a slow machine a repeated click may have closed it again: then
+            # click once more.
+            def mapped_or_hidden():
+                if self._menu_mapped():
+                    return "mapped"
+                return "hidden" if any(l == "menu hidden" for _, l in prog.traces()[i + 1:]) else None
+            if wait_until(mapped_or_hidden, max(1.0, deadline - time.monotonic()),
+                          "the menu window mapped") == "mapped":
+                return [s.strip() for s in m.group(1).split("|")]
+            if time.monotonic() > deadline:
+                raise TestFailure("the menu closed each time it was shown")
+            start = len(prog.traces())
 
     def _menu_mapped(self):
         res = subprocess.run(["xdotool", "search", "--onlyvisible", "--classname", "^%s$" % PROGRAM],
