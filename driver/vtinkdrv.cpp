@@ -20,18 +20,17 @@ namespace {
 const struct DriverModel {
     int nDeviceID;
     FamilyOps* family;
-    bool bNeedsFPCallback;
 } kDriverModels[] = {
-    {.nDeviceID = VTQ210_DEVICE, .family = &g_familyQ210_220, .bNeedsFPCallback = false},
+    {.nDeviceID = VTQ210_DEVICE, .family = &g_familyQ210_220},
     // the same USB device as the Q210; only the SDK tells them apart
-    {.nDeviceID = VTQ220_DEVICE, .family = &g_familyQ210_220, .bNeedsFPCallback = false},
-    {.nDeviceID = RUVU410_DEVICE, .family = &g_familyQT410, .bNeedsFPCallback = false},
-    {.nDeviceID = ROV420_DEVICE, .family = &g_familyM420, .bNeedsFPCallback = false},
+    {.nDeviceID = VTQ220_DEVICE, .family = &g_familyQ210_220},
+    {.nDeviceID = RUVU410_DEVICE, .family = &g_familyQT410},
+    {.nDeviceID = ROV420_DEVICE, .family = &g_familyM420},
     // the Q230G on USB, the one model that delivers fingerprints
-    {.nDeviceID = VTQ230F_DEVICE, .family = &g_familyQ230G, .bNeedsFPCallback = true},
+    {.nDeviceID = VTQ230F_DEVICE, .family = &g_familyQ230G},
 };
 
-#define VT_COUNT_MODEL(id, name, prefix) +1
+#define VT_COUNT_MODEL(id, name, prefix, screen, fp) +1
 static_assert(sizeof kDriverModels / sizeof kDriverModels[0] == 0 VTINK_FOR_EACH_MODEL(VT_COUNT_MODEL),
               "every model has a family");
 #undef VT_COUNT_MODEL
@@ -96,7 +95,7 @@ VTINKDRV_API int VTSPDAPI_Initial(int nDeviceID, HWSignDataCallback pfnHWSignDat
         VT_LOG(label, "<%ld>-(bSupportedDeviceID == false) || (pfnHWSignDataCallback == NULL) !");
         return VTSPDART_INVALID_PARAMETERS;
     }
-    if (model->bNeedsFPCallback && !pfnFPDataCallback) {
+    if ((VtinkModelCaps(model->nDeviceID) & VTINK_CAP_FINGERPRINT) && !pfnFPDataCallback) {
         VT_LOG(label, "<%ld>-(nDeviceID == VTQ230F_DEVICE) && (pfnFPDataCallback == NULL) !");
         return VTSPDART_INVALID_PARAMETERS;
     }

@@ -37,8 +37,8 @@ const auto kEntries = std::make_tuple(
 
 bool Needed(Need eNeed, const ModelTraits& traits)
 {
-    return eNeed == Need::Every || (eNeed == Need::Screen && traits.bHasScreen) ||
-           (eNeed == Need::Fingerprint && traits.bHasFingerprint);
+    return eNeed == Need::Every || (eNeed == Need::Screen && traits.HasScreen()) ||
+           (eNeed == Need::Fingerprint && traits.HasFingerprint());
 }
 
 template <class Fn>
@@ -104,7 +104,7 @@ int CSignPadDriver::IdentifyPad()
         return 0;
     }
     m_Api.m_pfn_VTSPDAPI_ClearDeviceContent();
-    if (m_Traits.bHasScreen)
+    if (m_Traits.HasScreen())
         m_Api.m_pfn_VTSPDAPI_OpenDeviceLCD(true);
     return nLevels;
 }
@@ -113,7 +113,7 @@ bool CSignPadDriver::ShutdownDIVuziDadDriver()
 {
     if (!m_pSignPadDriver)
         return true;
-    if (m_Traits.bHasScreen) {
+    if (m_Traits.HasScreen()) {
         if (m_Api.m_pfn_VTSPDAPI_OpenDeviceLCD)
             m_Api.m_pfn_VTSPDAPI_OpenDeviceLCD(false);
     } else if (m_Api.m_pfn_VTSPDAPI_ClearDeviceContent) {

@@ -35,7 +35,7 @@ struct ModelNames {
     const char* pszFamily;
     const char* pszDeviceConst;
 };
-#define VT_MODEL_NAMES(ID, NAME, PREFIX) {ID, NAME, #PREFIX, #ID},
+#define VT_MODEL_NAMES(ID, NAME, PREFIX, SCREEN, FP) {ID, NAME, #PREFIX, #ID},
 const ModelNames kModelNames[] = {VTINK_FOR_EACH_MODEL(VT_MODEL_NAMES)};
 #undef VT_MODEL_NAMES
 
@@ -55,7 +55,7 @@ const ModelTraits g_TraitsQ210 = {
     .nRawOffsetX = 160, .nRawSpanX = 2360, .nRawOffsetY = 220, .nRawSpanY = 1430,
     .ePressureRule = PressureRule::PerWidth306, .nStartPressureLevels = 2048,
     .pPrefixes = kQ210Prefixes, .nPrefixCount = Count(kQ210Prefixes),
-    .bHasScreen = true, .bHasFingerprint = false, .bPenStyleToDriver = true,
+    .bPenStyleToDriver = true,
     .eKeyModel = KeyModel::TwoStep,
     .bObjDropsHighPressure = true, // its older firmware sends stray pressure spikes
     .dblFixedWidthFactor = 1.0, .pszModelText = "Q210",
@@ -67,7 +67,7 @@ const ModelTraits g_TraitsQ220 = {
     .nRawOffsetX = 200, .nRawSpanX = 2300, .nRawOffsetY = 200, .nRawSpanY = 1300,
     .ePressureRule = PressureRule::PerWidth306, .nStartPressureLevels = 2048,
     .pPrefixes = kQ220Prefixes, .nPrefixCount = Count(kQ220Prefixes),
-    .bHasScreen = true, .bHasFingerprint = false, .bPenStyleToDriver = true,
+    .bPenStyleToDriver = true,
     .eKeyModel = KeyModel::TwoStep, .bObjDropsHighPressure = false,
     .dblFixedWidthFactor = 1.0, .pszModelText = "Q220",
     .pfnNewSignObj = NewSignObj<CQ220SignObj>, .pfnNewSignWidget = NewSignWidget<CQ220SignWidget>,
@@ -78,7 +78,7 @@ const ModelTraits g_TraitsQ230F = {
     .nRawOffsetX = 2050, .nRawSpanX = 21170, .nRawOffsetY = 1750, .nRawSpanY = 11490,
     .ePressureRule = PressureRule::PerWidth306, .nStartPressureLevels = 2048,
     .pPrefixes = kQ230FPrefixes, .nPrefixCount = Count(kQ230FPrefixes),
-    .bHasScreen = true, .bHasFingerprint = true, .bPenStyleToDriver = true,
+    .bPenStyleToDriver = true,
     .eKeyModel = KeyModel::TwoStep, .bObjDropsHighPressure = false,
     .dblFixedWidthFactor = 1.0,
     .pszModelText = "Q230G", // the USB side's name
@@ -90,7 +90,6 @@ const ModelTraits g_TraitsQT410 = {
     .nRawOffsetX = 550, .nRawSpanX = 29870, .nRawOffsetY = 180, .nRawSpanY = 20120,
     .ePressureRule = PressureRule::ThreeTimesLevels, .nStartPressureLevels = 8192,
     .pPrefixes = kQT410Prefixes, .nPrefixCount = Count(kQT410Prefixes),
-    .bHasScreen = false, .bHasFingerprint = false,
     .bPenStyleToDriver = false, // the tablet always reports pressure
     .eKeyModel = KeyModel::OneStep, .bObjDropsHighPressure = false,
     .dblFixedWidthFactor = 3.0, // tablet canvases are drawn with a wider pen
@@ -103,7 +102,7 @@ const ModelTraits g_TraitsM420 = {
     .nRawOffsetX = 550, .nRawSpanX = 29870, .nRawOffsetY = 180, .nRawSpanY = 20120,
     .ePressureRule = PressureRule::ThreeTimesLevels, .nStartPressureLevels = 8192,
     .pPrefixes = kM420Prefixes, .nPrefixCount = Count(kM420Prefixes),
-    .bHasScreen = false, .bHasFingerprint = false, .bPenStyleToDriver = false,
+    .bPenStyleToDriver = false,
     .eKeyModel = KeyModel::OneStep, .bObjDropsHighPressure = false,
     .dblFixedWidthFactor = 3.0, .pszModelText = "M420",
     .pfnNewSignObj = NewSignObj<CM420SignObj>, .pfnNewSignWidget = NewSignWidget<CM420SignWidget>,

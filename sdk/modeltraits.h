@@ -32,8 +32,6 @@ struct ModelTraits {
     int nStartPressureLevels;
     const FirmwarePrefix* pPrefixes; // tried in order
     int nPrefixCount;
-    bool bHasScreen;            // LCD, pen id, secure id and version screen; LCD on at connect, off at shutdown
-    bool bHasFingerprint;       // fingerprint reader: its callback, screen images, the fingerprint layer
     bool bPenStyleToDriver;     // SetDevicePenStyle reaches the pad
     KeyModel eKeyModel;
     bool bObjDropsHighPressure; // object kind drops moves above the pressure levels
@@ -48,6 +46,10 @@ struct ModelTraits {
     int PressureLevelsOf(const char* pszFirmware) const;
 
     // From the shared model list.
+    // LCD, pen id, secure id and version screen; LCD on at connect, off at shutdown.
+    bool HasScreen() const { return (VtinkModelCaps(nDeviceId) & VTINK_CAP_SCREEN) != 0; }
+    // Fingerprint reader: its callback, screen images, the fingerprint layer.
+    bool HasFingerprint() const { return (VtinkModelCaps(nDeviceId) & VTINK_CAP_FINGERPRINT) != 0; }
     const char* Name() const;        // "Q210": class and log names
     const char* Family() const;      // "VTQ210_": the export prefix
     const char* DeviceConst() const; // "VTQ210_DEVICE", for log lines

@@ -11,7 +11,7 @@ CSignCore::CSignCore(const ModelTraits& traits, int nWidth, int nHeight, bool bD
       m_bDropHighPressure(bDropHighPressure), m_Canvas(traits, nWidth, nHeight, m_strLabel), m_Ink(m_strLabel),
       m_Driver(traits, m_strLabel), m_KeyGate(traits.eKeyModel, m_strLabel), m_Export(m_Canvas, m_Ink, m_strLabel)
 {
-    if (traits.bHasFingerprint) {
+    if (traits.HasFingerprint()) {
         m_pFingerprint.reset(new CFingerprintLayer(m_Canvas, m_Driver));
         m_Canvas.SetOverlay(m_pFingerprint.get());
         m_Export.SetFingerprint(m_pFingerprint.get());
@@ -30,7 +30,7 @@ bool CSignCore::OpenSignPad()
 {
     // Pen events count from here on, while the pad is still being identified.
     m_bDeviceConnected = m_Driver.LoadDIVuziDadDriver(RxSignPadRawDataCallback,
-                                                      m_Traits.bHasFingerprint ? RxQ230FSignPadFPRawDataCallback
+                                                      m_Traits.HasFingerprint() ? RxQ230FSignPadFPRawDataCallback
                                                                                : nullptr);
     if (!m_bDeviceConnected)
         return false;

@@ -281,7 +281,7 @@ template <int ID> struct SdkFrame {
 #define VT_FREE_FN(P, ID, NAME)                                                                                  \
     void P##NAME(int nDeviceType, char* p) { VT_FRAME(ID)::Free(nDeviceType, #NAME, p); }
 
-#define VT_EXPORT_BASE(ID, NAME_UNUSED, P)                                                                       \
+#define VT_EXPORT_BASE(ID, NAME_UNUSED, P, ...)                                                                    \
     extern "C" {                                                                                                 \
     bool P##InitialDevice(int nDeviceType, QWidget* pParentWidget, int nX, int nY, int nWidth, int nHeight)     \
     {                                                                                                            \
@@ -395,8 +395,8 @@ template <int ID> struct SdkFrame {
     VT_FREE_FN(P, ID, FreeFPImageBase64Data)                                                                     \
     }
 
-VTINK_FOR_EACH_MODEL(VT_EXPORT_BASE)
-VT_EXPORT_SCREEN(VTQ210_DEVICE, VTQ210_)
-VT_EXPORT_SCREEN(VTQ220_DEVICE, VTQ220_)
-VT_EXPORT_SCREEN(VTQ230F_DEVICE, VTQ230F_)
-VT_EXPORT_FP(VTQ230F_DEVICE, VTQ230F_)
+// Each model's exports, by what it has (vtinkmodels.h).
+#define VT_EXPORT_MODEL(ID, NAME, P, SCREEN, FP) \
+    VT_EXPORT_BASE(ID, NAME, P) VTINK_IF(SCREEN, VT_EXPORT_SCREEN(ID, P)) VTINK_IF(FP, VT_EXPORT_FP(ID, P))
+VTINK_FOR_EACH_MODEL(VT_EXPORT_MODEL)
+#undef VT_EXPORT_MODEL

@@ -24,35 +24,30 @@ constexpr ModelTraits MODELS[] = {
         .nDeviceType = VTQ210_DEVICE,
         .pszClassName = "SignObjQ210",
         .pszSymbolPrefix = "VTQ210_",
-        .features = MF_LCD,
         .pfnCreate = Create<SignObjQ210>,
     },
     {
         .nDeviceType = VTQ220_DEVICE,
         .pszClassName = "SignObjQ220",
         .pszSymbolPrefix = "VTQ220_",
-        .features = MF_LCD,
         .pfnCreate = Create<SignObjQ220>,
     },
     {
         .nDeviceType = VTQ230F_DEVICE,
         .pszClassName = "SignObjQ230F",
         .pszSymbolPrefix = "VTQ230F_",
-        .features = MF_LCD | MF_FINGERPRINT,
         .pfnCreate = Create<SignObjQ230F>,
     },
     {
         .nDeviceType = RUVU410_DEVICE,
         .pszClassName = "SignObjQT410",
         .pszSymbolPrefix = "RUVU410_",
-        .features = MF_NONE, // tablets: no screen commands, no pen id
         .pfnCreate = Create<SignObjQT410>,
     },
     {
         .nDeviceType = ROV420_DEVICE,
         .pszClassName = "SignObjM420",
         .pszSymbolPrefix = "ROV420_",
-        .features = MF_NONE, // as the QT410
         .pfnCreate = Create<SignObjM420>,
     },
 };
@@ -75,11 +70,11 @@ constexpr bool Listed(int nDeviceType, const char* pszModel, const char* pszPref
     }
     return false;
 }
-#define VT_CHECK_MODEL(id, name, prefix) \
+#define VT_CHECK_MODEL(id, name, prefix, screen, fp) \
     static_assert(Listed(id, name, #prefix), "service model table disagrees with vtinkmodels.h: " name);
 VTINK_FOR_EACH_MODEL(VT_CHECK_MODEL)
 #undef VT_CHECK_MODEL
-#define VT_COUNT_MODEL(id, name, prefix) +1
+#define VT_COUNT_MODEL(id, name, prefix, screen, fp) +1
 static_assert(sizeof MODELS / sizeof MODELS[0] == 0 VTINK_FOR_EACH_MODEL(VT_COUNT_MODEL), "one row per model");
 #undef VT_COUNT_MODEL
 
@@ -173,7 +168,7 @@ std::string SignObjAdapter::PfnName(SdkEntryPoint ep) const
 
 bool SignObjAdapter::ModelHas(SdkEntryPoint ep) const
 {
-    return (ENTRY_POINTS[ep].needs & ~m_traits.features) == 0;
+    return (ENTRY_POINTS[ep].needs & ~VtinkModelCaps(m_traits.nDeviceType)) == 0;
 }
 
 bool SignObjAdapter::IsLoaded() const

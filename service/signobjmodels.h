@@ -51,11 +51,12 @@ enum SdkEntryPoint {
     EP_COUNT
 };
 
-// Optional groups of entry points; a model resolves those it has.
+// Optional groups of entry points; a model resolves those its capabilities
+// (vtinkmodels.h) name.
 enum ModelFeature : unsigned {
     MF_NONE = 0,
-    MF_LCD = 1 << 0,         // OpenLCD, GetHWPenID, DisplayHWVersion
-    MF_FINGERPRINT = 1 << 1, // SetDisplayedFPImageAt, GetFPImageBase64Data, FreeFPImageBase64Data
+    MF_LCD = VTINK_CAP_SCREEN,              // OpenLCD, GetHWPenID, DisplayHWVersion
+    MF_FINGERPRINT = VTINK_CAP_FINGERPRINT, // SetDisplayedFPImageAt, GetFPImageBase64Data, FreeFPImageBase64Data
 };
 
 // Everything that differs between the five pad models: one row each in the
@@ -64,7 +65,6 @@ struct ModelTraits {
     int nDeviceType;             // passed first to every SDK call
     const char* pszClassName;    // log label prefix, "SignObjQ210"
     const char* pszSymbolPrefix; // "VTQ210_"
-    unsigned features;           // ModelFeature bits
     SignObjInterface* (*pfnCreate)();
 };
 

@@ -17,7 +17,7 @@ struct Listed {
     const char* prefix;
 };
 
-#define PADSIM_LISTED(ID, NAME, PREFIX) {ID, NAME, #PREFIX},
+#define PADSIM_LISTED(ID, NAME, PREFIX, SCREEN, FP) {ID, NAME, #PREFIX},
 const Listed kListed[] = {VTINK_FOR_EACH_MODEL(PADSIM_LISTED)};
 #undef PADSIM_LISTED
 

@@ -169,14 +169,16 @@ std::string ModelName(const ::testing::TestParamInfo<std::string>& info)
 TEST(E2eModels, EveryModelIsEmulatedOnce)
 {
     std::vector<std::string> seen;
-#define VT_CHECK_MODEL(ID, NAME, PREFIX)                                   \
-    {                                                                      \
-        const padsim::ModelPtr m = padsim::models::byDeviceId(ID);         \
-        ASSERT_NE(nullptr, m) << NAME;                                     \
-        EXPECT_EQ(NAME, m->host.modelName());                              \
-        EXPECT_EQ(#PREFIX, m->host.sdkPrefix());                           \
-        EXPECT_GT(m->host.pressureLevels(m->host.firmware.at(0).text), 0); \
-        seen.push_back(m->name);                                           \
+#define VT_CHECK_MODEL(ID, NAME, PREFIX, SCREEN, FP)                               \
+    {                                                                              \
+        const padsim::ModelPtr m = padsim::models::byDeviceId(ID);                 \
+        ASSERT_NE(nullptr, m) << NAME;                                             \
+        EXPECT_EQ(NAME, m->host.modelName());                                      \
+        EXPECT_EQ(#PREFIX, m->host.sdkPrefix());                                   \
+        EXPECT_GT(m->host.pressureLevels(m->host.firmware.at(0).text), 0);         \
+        EXPECT_EQ(bool(SCREEN), (m->features & padsim::HAS_LCD) != 0) << NAME;     \
+        EXPECT_EQ(bool(FP), (m->features & padsim::HAS_FINGERPRINT) != 0) << NAME; \
+        seen.push_back(m->name);                                                   \
     }
     VTINK_FOR_EACH_MODEL(VT_CHECK_MODEL)
 #undef VT_CHECK_MODEL

@@ -72,7 +72,7 @@ TEST_P(Pipeline, ConnectClearsThePadAndSwitchesItsScreenOn)
 {
     const std::string expected = std::string("Initial(") + std::to_string(F().id) + ",fp=" +
                                  (F().id == VTQ230F_DEVICE ? "1" : "0") + ");GetDevicePartsVersion;ClearDeviceContent;" +
-                                 (T().bHasScreen ? "OpenDeviceLCD(1);" : "");
+                                 (T().HasScreen() ? "OpenDeviceLCD(1);" : "");
     EXPECT_EQ(expected, drv->calls());
     unsigned char status = 0;
     EXPECT_EQ(ARI_SUCCESS, F().getDeviceInfo(F().id, DIID_GET_STATUS, &status));
@@ -221,7 +221,7 @@ TEST_P(Pipeline, ShutdownSwitchesThePadOffThenReleasesIt)
     Stroke(300);
     ASSERT_EQ(ARI_SUCCESS, F().UnInitialDevice(F().id));
     const std::string calls = drv->calls();
-    const std::string tail = T().bHasScreen ? "OpenDeviceLCD(0);UnInitial;" : "ClearDeviceContent;UnInitial;";
+    const std::string tail = T().HasScreen() ? "OpenDeviceLCD(0);UnInitial;" : "ClearDeviceContent;UnInitial;";
     ASSERT_GE(calls.size(), tail.size());
     EXPECT_EQ(tail, calls.substr(calls.size() - tail.size()));
     EXPECT_EQ(nullptr, g_pSignWidget.load());

@@ -23,7 +23,7 @@ struct Family {
     decltype(&VTQ210_SetPenStyle) SetPenStyle;
 };
 
-#define VT_FAMILY(ID, NAME, P) \
+#define VT_FAMILY(ID, NAME, P, SCREEN, FP) \
     Family{ID, P##InitialDevice, P##InitialDeviceByWId, P##UnInitialDevice, P##GetTotalPacketsNumber, P##SetPenStyle},
 
 // Every model, in the order of vtinkmodels.h.
