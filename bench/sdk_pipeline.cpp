@@ -34,7 +34,7 @@ struct RawPoint {
 };
 
 // A sweeping zigzag over a model's raw area, the same shape on every model.
-std::vector<RawPoint> MakePath(const ModelTraits& t, int n)
+std::vector<RawPoint> MakePath(const SdkModelTraits& t, int n)
 {
     std::vector<RawPoint> v;
     v.reserve(size_t(n));

@@ -35,14 +35,14 @@ const auto kEntries = std::make_tuple(
     VT_ENTRY(ShowFPImageOnDevice, Fingerprint));
 #undef VT_ENTRY
 
-bool Needed(Need eNeed, const ModelTraits& traits)
+bool Needed(Need eNeed, const SdkModelTraits& traits)
 {
     return eNeed == Need::Every || (eNeed == Need::Screen && traits.HasScreen()) ||
            (eNeed == Need::Fingerprint && traits.HasFingerprint());
 }
 
 template <class Fn>
-bool Bind(QLibrary& library, const ModelTraits& traits, DriverEntryPoints& api, const Entry<Fn>& entry)
+bool Bind(QLibrary& library, const SdkModelTraits& traits, DriverEntryPoints& api, const Entry<Fn>& entry)
 {
     if (!Needed(entry.eNeed, traits))
         return true;
@@ -52,7 +52,7 @@ bool Bind(QLibrary& library, const ModelTraits& traits, DriverEntryPoints& api, 
 
 } // namespace
 
-CSignPadDriver::CSignPadDriver(const ModelTraits& traits, std::string strLabelPrefix)
+CSignPadDriver::CSignPadDriver(const SdkModelTraits& traits, std::string strLabelPrefix)
     : m_Traits(traits), m_strLabelPrefix(std::move(strLabelPrefix))
 {
 }

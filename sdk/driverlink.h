@@ -8,7 +8,7 @@
 #include <string>
 
 class QLibrary;
-struct ModelTraits;
+struct SdkModelTraits;
 
 // The driver's entry points, typed; null until resolved, and for those the
 // model does not have (callers check before calling).
@@ -28,7 +28,7 @@ struct DriverEntryPoints {
 
 class CSignPadDriver {
 public:
-    CSignPadDriver(const ModelTraits& traits, std::string strLabelPrefix);
+    CSignPadDriver(const SdkModelTraits& traits, std::string strLabelPrefix);
     ~CSignPadDriver();
     CSignPadDriver(const CSignPadDriver&) = delete;
     CSignPadDriver& operator=(const CSignPadDriver&) = delete;
@@ -48,7 +48,7 @@ public:
 private:
     bool Resolve();
 
-    const ModelTraits& m_Traits;
+    const SdkModelTraits& m_Traits;
     const std::string m_strLabelPrefix;
     QLibrary* m_pSignPadDriver = nullptr;
     DriverEntryPoints m_Api;

@@ -50,7 +50,7 @@ const ModelNames& NamesOf(int nDeviceId)
 
 } // namespace
 
-const ModelTraits g_TraitsQ210 = {
+const SdkModelTraits g_TraitsQ210 = {
     .nDeviceId = VTQ210_DEVICE,
     .nRawOffsetX = 160, .nRawSpanX = 2360, .nRawOffsetY = 220, .nRawSpanY = 1430,
     .ePressureRule = PressureRule::PerWidth306, .nStartPressureLevels = 2048,
@@ -62,7 +62,7 @@ const ModelTraits g_TraitsQ210 = {
     .pfnNewSignObj = NewSignObj<CQ210SignObj>, .pfnNewSignWidget = NewSignWidget<CQ210SignWidget>,
 };
 
-const ModelTraits g_TraitsQ220 = {
+const SdkModelTraits g_TraitsQ220 = {
     .nDeviceId = VTQ220_DEVICE,
     .nRawOffsetX = 200, .nRawSpanX = 2300, .nRawOffsetY = 200, .nRawSpanY = 1300,
     .ePressureRule = PressureRule::PerWidth306, .nStartPressureLevels = 2048,
@@ -73,7 +73,7 @@ const ModelTraits g_TraitsQ220 = {
     .pfnNewSignObj = NewSignObj<CQ220SignObj>, .pfnNewSignWidget = NewSignWidget<CQ220SignWidget>,
 };
 
-const ModelTraits g_TraitsQ230F = {
+const SdkModelTraits g_TraitsQ230F = {
     .nDeviceId = VTQ230F_DEVICE,
     .nRawOffsetX = 2050, .nRawSpanX = 21170, .nRawOffsetY = 1750, .nRawSpanY = 11490,
     .ePressureRule = PressureRule::PerWidth306, .nStartPressureLevels = 2048,
@@ -85,7 +85,7 @@ const ModelTraits g_TraitsQ230F = {
     .pfnNewSignObj = NewSignObj<CQ230FSignObj>, .pfnNewSignWidget = NewSignWidget<CQ230FSignWidget>,
 };
 
-const ModelTraits g_TraitsQT410 = {
+const SdkModelTraits g_TraitsQT410 = {
     .nDeviceId = RUVU410_DEVICE,
     .nRawOffsetX = 550, .nRawSpanX = 29870, .nRawOffsetY = 180, .nRawSpanY = 20120,
     .ePressureRule = PressureRule::ThreeTimesLevels, .nStartPressureLevels = 8192,
@@ -97,7 +97,7 @@ const ModelTraits g_TraitsQT410 = {
     .pfnNewSignObj = NewSignObj<CQT410SignObj>, .pfnNewSignWidget = NewSignWidget<CQT410SignWidget>,
 };
 
-const ModelTraits g_TraitsM420 = {
+const SdkModelTraits g_TraitsM420 = {
     .nDeviceId = ROV420_DEVICE,
     .nRawOffsetX = 550, .nRawSpanX = 29870, .nRawOffsetY = 180, .nRawSpanY = 20120,
     .ePressureRule = PressureRule::ThreeTimesLevels, .nStartPressureLevels = 8192,
@@ -108,17 +108,17 @@ const ModelTraits g_TraitsM420 = {
     .pfnNewSignObj = NewSignObj<CM420SignObj>, .pfnNewSignWidget = NewSignWidget<CM420SignWidget>,
 };
 
-const ModelTraits* TraitsForDevice(int nDeviceId)
+const SdkModelTraits* TraitsForDevice(int nDeviceId)
 {
 #define VT_TRAITS_ADDRESS(M) &g_Traits##M,
-    for (const ModelTraits* t : {VT_SDK_FOR_EACH_MODEL(VT_TRAITS_ADDRESS)})
+    for (const SdkModelTraits* t : {VT_SDK_FOR_EACH_MODEL(VT_TRAITS_ADDRESS)})
         if (t->nDeviceId == nDeviceId)
             return t;
 #undef VT_TRAITS_ADDRESS
     return nullptr;
 }
 
-int ModelTraits::PressureLevelsOf(const char* pszFirmware) const
+int SdkModelTraits::PressureLevelsOf(const char* pszFirmware) const
 {
     for (int i = 0; i < nPrefixCount; ++i)
         if (strncmp(pszFirmware, pPrefixes[i].pszPrefix, strlen(pPrefixes[i].pszPrefix)) == 0)
@@ -126,17 +126,17 @@ int ModelTraits::PressureLevelsOf(const char* pszFirmware) const
     return 0;
 }
 
-const char* ModelTraits::Name() const
+const char* SdkModelTraits::Name() const
 {
     return NamesOf(nDeviceId).pszName;
 }
 
-const char* ModelTraits::Family() const
+const char* SdkModelTraits::Family() const
 {
     return NamesOf(nDeviceId).pszFamily;
 }
 
-const char* ModelTraits::DeviceConst() const
+const char* SdkModelTraits::DeviceConst() const
 {
     return NamesOf(nDeviceId).pszDeviceConst;
 }

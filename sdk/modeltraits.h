@@ -1,5 +1,5 @@
 // Everything that differs between the five pad models inside the SDK: one
-// ModelTraits row per model, all of them in modeltraits.cpp. Device ids and
+// SdkModelTraits row per model, all of them in modeltraits.cpp. Device ids and
 // names come from the shared model list (vtinkmodels.h). A new pad model
 // gets a row there and its thin canvas classes in signobj.h and signwidget.h.
 #pragma once
@@ -24,7 +24,7 @@ struct FirmwarePrefix {
     int nPressureLevels;
 };
 
-struct ModelTraits {
+struct SdkModelTraits {
     int nDeviceId;
     int nRawOffsetX, nRawSpanX;
     int nRawOffsetY, nRawSpanY;
@@ -59,8 +59,8 @@ struct ModelTraits {
 // C<model>SignObj, C<model>SignWidget.
 #define VT_SDK_FOR_EACH_MODEL(X) X(Q210) X(Q220) X(Q230F) X(QT410) X(M420)
 
-#define VT_DECLARE_TRAITS(M) extern const ModelTraits g_Traits##M;
+#define VT_DECLARE_TRAITS(M) extern const SdkModelTraits g_Traits##M;
 VT_SDK_FOR_EACH_MODEL(VT_DECLARE_TRAITS)
 #undef VT_DECLARE_TRAITS
 // Traits of a device id, null when unsupported.
-const ModelTraits* TraitsForDevice(int nDeviceId);
+const SdkModelTraits* TraitsForDevice(int nDeviceId);

@@ -8,7 +8,7 @@
 //   CImageExport      files, Base64 images, SVG (imageexport.h)
 //   CFingerprintLayer the Q230F's fingerprint (fplayer.h, its pad screen in
 //                     fpscreen.h), only on that model
-// What differs between models is read from its ModelTraits row; the
+// What differs between models is read from its SdkModelTraits row; the
 // per-model class names are thin subclasses (signobj.h, signwidget.h).
 #pragma once
 
@@ -32,12 +32,12 @@ class QWidget;
 class CSignCore {
 public:
     // bDropHighPressure: moves with a pressure above the pad's levels are dropped.
-    CSignCore(const ModelTraits& traits, int nWidth, int nHeight, bool bDropHighPressure);
+    CSignCore(const SdkModelTraits& traits, int nWidth, int nHeight, bool bDropHighPressure);
     virtual ~CSignCore();
     CSignCore(const CSignCore&) = delete;
     CSignCore& operator=(const CSignCore&) = delete;
 
-    const ModelTraits& Traits() const { return m_Traits; }
+    const SdkModelTraits& Traits() const { return m_Traits; }
 
     // Loads the driver, opens the pad, identifies it by its firmware text,
     // clears it and switches its screen on; true when the pad answered.
@@ -128,7 +128,7 @@ private:
     }
     std::string Label(const char* pszOp) const { return m_strLabel + pszOp + "()"; }
 
-    const ModelTraits& m_Traits;
+    const SdkModelTraits& m_Traits;
     const std::string m_strLabel; // "CQ210SignObj::"
     const bool m_bDropHighPressure;
     std::atomic<bool> m_bDeviceConnected{false};

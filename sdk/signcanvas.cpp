@@ -16,7 +16,7 @@ int Clamp(int n, int nSpan)
 
 } // namespace
 
-CSignCanvas::CSignCanvas(const ModelTraits& traits, int nWidth, int nHeight, std::string strLabelPrefix)
+CSignCanvas::CSignCanvas(const SdkModelTraits& traits, int nWidth, int nHeight, std::string strLabelPrefix)
     : m_Traits(traits), m_strLabel(std::move(strLabelPrefix)), m_nMaxPressure(traits.nStartPressureLevels)
 {
     SetGeometryMembers(nWidth, nHeight);

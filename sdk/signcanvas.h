@@ -32,7 +32,7 @@ public:
 
 class CSignCanvas {
 public:
-    CSignCanvas(const ModelTraits& traits, int nWidth, int nHeight, std::string strLabelPrefix);
+    CSignCanvas(const SdkModelTraits& traits, int nWidth, int nHeight, std::string strLabelPrefix);
     CSignCanvas(const CSignCanvas&) = delete;
     CSignCanvas& operator=(const CSignCanvas&) = delete;
 
@@ -96,7 +96,7 @@ private:
     void Changed() const;
     std::string Label(const char* pszOp) const { return m_strLabel + pszOp + "()"; }
 
-    const ModelTraits& m_Traits;
+    const SdkModelTraits& m_Traits;
     const std::string m_strLabel;
     mutable std::mutex m_CanvasMutex;
     QImage m_SignCanvas;     // what is shown and handed out; under m_CanvasMutex

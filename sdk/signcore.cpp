@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-CSignCore::CSignCore(const ModelTraits& traits, int nWidth, int nHeight, bool bDropHighPressure)
+CSignCore::CSignCore(const SdkModelTraits& traits, int nWidth, int nHeight, bool bDropHighPressure)
     : m_Traits(traits), m_strLabel(std::string("C") + traits.Name() + "SignObj::"),
       m_bDropHighPressure(bDropHighPressure), m_Canvas(traits, nWidth, nHeight, m_strLabel), m_Ink(m_strLabel),
       m_Driver(traits, m_strLabel), m_KeyGate(traits.eKeyModel, m_strLabel), m_Export(m_Canvas, m_Ink, m_strLabel)

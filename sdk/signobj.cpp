@@ -18,7 +18,7 @@ void RxQ230FSignPadFPRawDataCallback(unsigned char* pData, int nDataLength, int 
         pCanvas->RxQ230FSignPadFPRawData(pData, nDataLength, nScore);
 }
 
-CSignCore* CreateSignCanvas(const ModelTraits& traits, QWidget* pParentWidget, int nWidth, int nHeight)
+CSignCore* CreateSignCanvas(const SdkModelTraits& traits, QWidget* pParentWidget, int nWidth, int nHeight)
 {
     if (!pParentWidget)
         return traits.pfnNewSignObj(nWidth, nHeight);

@@ -30,4 +30,4 @@ VT_SDK_FOR_EACH_MODEL(VT_DECLARE_SIGN_OBJ)
 // Creates the canvas of a model: a sign object when pParentWidget is null,
 // else the widget kind (only in a widget application, on its GUI thread).
 // Null on failure.
-CSignCore* CreateSignCanvas(const ModelTraits& traits, QWidget* pParentWidget, int nWidth, int nHeight);
+CSignCore* CreateSignCanvas(const SdkModelTraits& traits, QWidget* pParentWidget, int nWidth, int nHeight);

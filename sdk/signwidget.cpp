@@ -8,7 +8,7 @@
 #include <QPainter>
 
 // Widgets drop pressure spikes on every model.
-CSignWidget::CSignWidget(const ModelTraits& traits, QWidget* pParentWidget)
+CSignWidget::CSignWidget(const SdkModelTraits& traits, QWidget* pParentWidget)
     : QWidget(pParentWidget), CSignCore(traits, QWidget::width(), QWidget::height(), true)
 {
     Canvas().SetChangedHook([this] { RequestRepaint(); });

@@ -14,7 +14,7 @@
 class CSignWidget : public QWidget, public CSignCore {
     Q_OBJECT
 public:
-    CSignWidget(const ModelTraits& traits, QWidget* pParentWidget);
+    CSignWidget(const SdkModelTraits& traits, QWidget* pParentWidget);
     ~CSignWidget() override;
 
     // Sizes the canvas when the parent is not shown yet (no resize event arrives then).

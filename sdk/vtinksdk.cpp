@@ -58,7 +58,7 @@ constexpr const char* kBadDataType = "<%ld>-leave with ARI_INVALID_PARAMETERS du
                                      "(nTypeID > INKDATATYPE_STROKEEND) !";
 
 template <int ID> struct SdkFrame {
-    static const ModelTraits& T() { return *TraitsForDevice(ID); }
+    static const SdkModelTraits& T() { return *TraitsForDevice(ID); }
     static std::string L(const char* op) { return std::string(T().Family()) + op + "()"; }
     static std::wstring LW(const char* op)
     {

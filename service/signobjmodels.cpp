@@ -19,7 +19,7 @@ SignObjInterface* Create()
 }
 
 // The model table: everything the service does differently per model.
-constexpr ModelTraits MODELS[] = {
+constexpr ServiceModelTraits MODELS[] = {
     {
         .nDeviceType = VTQ210_DEVICE,
         .pszClassName = "SignObjQ210",
@@ -63,7 +63,7 @@ constexpr bool StartsWith(const char* a, const char* b)
 }
 constexpr bool Listed(int nDeviceType, const char* pszModel, const char* pszPrefix)
 {
-    for (const ModelTraits& model : MODELS) {
+    for (const ServiceModelTraits& model : MODELS) {
         if (model.nDeviceType == nDeviceType)
             return StartsWith(model.pszClassName, "SignObj") && SameText(model.pszClassName + 7, pszModel) &&
                    SameText(model.pszSymbolPrefix, pszPrefix);
@@ -126,9 +126,9 @@ const int ABOUT_TEXT_SIZE = 256;
 
 } // namespace
 
-const ModelTraits* FindModel(int nDeviceType)
+const ServiceModelTraits* FindModel(int nDeviceType)
 {
-    for (const ModelTraits& model : MODELS) {
+    for (const ServiceModelTraits& model : MODELS) {
         if (model.nDeviceType == nDeviceType)
             return &model;
     }
@@ -137,11 +137,11 @@ const ModelTraits* FindModel(int nDeviceType)
 
 SignObjInterface* CreateModelSignObj(int nID)
 {
-    const ModelTraits* pModel = FindModel(nID);
+    const ServiceModelTraits* pModel = FindModel(nID);
     return pModel ? pModel->pfnCreate() : nullptr;
 }
 
-SignObjAdapter::SignObjAdapter(const ModelTraits& traits) : m_traits(traits)
+SignObjAdapter::SignObjAdapter(const ServiceModelTraits& traits) : m_traits(traits)
 {
     const bool bResult = LoadDIVuziDadSDK();
     ADAPTER_LOG(m_traits.pszClassName, "<%ld>-Leave, bResult=%d", (int)bResult);

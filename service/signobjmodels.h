@@ -61,7 +61,7 @@ enum ModelFeature : unsigned {
 
 // Everything that differs between the five pad models: one row each in the
 // model table (signobjmodels.cpp).
-struct ModelTraits {
+struct ServiceModelTraits {
     int nDeviceType;             // passed first to every SDK call
     const char* pszClassName;    // log label prefix, "SignObjQ210"
     const char* pszSymbolPrefix; // "VTQ210_"
@@ -69,14 +69,14 @@ struct ModelTraits {
 };
 
 // The model table's row for a device type, or null.
-const ModelTraits* FindModel(int nDeviceType);
+const ServiceModelTraits* FindModel(int nDeviceType);
 
 // One adapter for every model: loads "./libvtinksdk.so", resolves the model's
 // entry points by name and forwards to them.
 class SignObjAdapter : public SignObjInterface
 {
 public:
-    explicit SignObjAdapter(const ModelTraits& traits);
+    explicit SignObjAdapter(const ServiceModelTraits& traits);
     ~SignObjAdapter() override;
 
     bool LoadDIVuziDadSDK();
@@ -120,7 +120,7 @@ public:
     void LivePadEvent(int nEvent);
 
     // A read-only view for tests: which model, and what got bound.
-    const ModelTraits& Traits() const { return m_traits; }
+    const ServiceModelTraits& Traits() const { return m_traits; }
     bool IsLoaded() const;
     bool IsResolved(SdkEntryPoint ep) const { return m_pfn[ep] != nullptr; }
     // "m_pfn_VTQ210_SetPenWidth"
@@ -150,7 +150,7 @@ private:
     // SaveDrawingImage with the path as given; returns the SDK's code.
     int SaveDrawingImageTo(int nType, int nDPI, const QString& strFullPath, const char* pszOperation);
 
-    const ModelTraits& m_traits;
+    const ServiceModelTraits& m_traits;
     QLibrary* m_pSignPadSDK = nullptr;
     void* m_pfn[EP_COUNT] = {};
 

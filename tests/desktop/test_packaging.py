@@ -46,7 +46,7 @@ SYSTEM_SKIP = {"/var/lib/dpkg", "/var/lib/apt", "/var/lib/xkb"}
 
 def header_ids():
     ids = {}
-    with open(os.path.join(SOURCE, "driver", "include", "vtinkmodels.h")) as f:
+    with open(os.path.join(SOURCE, "common", "vtinkmodels.h")) as f:
         for m in re.finditer(r"^#define\s+(\w+_ID)\s+0x([0-9a-fA-F]+)", f.read(), re.M):
             ids[m.group(1)] = "%04x" % int(m.group(2), 16)
     return ids

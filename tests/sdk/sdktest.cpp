@@ -139,17 +139,17 @@ const char* VersionOf(int id)
     }
 }
 
-int RawX(const ModelTraits& t, int nCanvasWidth, double x)
+int RawX(const SdkModelTraits& t, int nCanvasWidth, double x)
 {
     return t.nRawOffsetX + int(x * t.nRawSpanX / nCanvasWidth);
 }
 
-int RawY(const ModelTraits& t, int nCanvasHeight, double y)
+int RawY(const SdkModelTraits& t, int nCanvasHeight, double y)
 {
     return t.nRawOffsetY + int(y * t.nRawSpanY / nCanvasHeight);
 }
 
-int PressureForWidth3(const ModelTraits& t)
+int PressureForWidth3(const SdkModelTraits& t)
 {
     return t.ePressureRule == PressureRule::PerWidth306 ? 306 : t.nStartPressureLevels / 3;
 }

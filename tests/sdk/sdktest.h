@@ -109,7 +109,7 @@ inline void PrintTo(const Family& f, std::ostream* os)
 // A firmware text that the family's model accepts.
 const char* VersionOf(int id);
 // Raw pad coordinates of a canvas point.
-int RawX(const ModelTraits& t, int nCanvasWidth, double x);
-int RawY(const ModelTraits& t, int nCanvasHeight, double y);
+int RawX(const SdkModelTraits& t, int nCanvasWidth, double x);
+int RawY(const SdkModelTraits& t, int nCanvasHeight, double y);
 // Raw pressure giving a stroke width of about 3 at pen width 3.
-int PressureForWidth3(const ModelTraits& t);
+int PressureForWidth3(const SdkModelTraits& t);

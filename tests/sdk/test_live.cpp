@@ -68,7 +68,7 @@ protected:
             F().UnInitialDevice(F().id);
     }
     const Family& F() const { return GetParam(); }
-    const ModelTraits& T() const { return *TraitsForDevice(F().id); }
+    const SdkModelTraits& T() const { return *TraitsForDevice(F().id); }
     bool TwoStep() const { return T().eKeyModel == KeyModel::TwoStep; }
     int Status()
     {

@@ -34,7 +34,7 @@ protected:
             F().UnInitialDevice(F().id);
     }
     const Family& F() const { return GetParam(); }
-    const ModelTraits& T() const { return *TraitsForDevice(F().id); }
+    const SdkModelTraits& T() const { return *TraitsForDevice(F().id); }
     bool TwoStep() const { return T().eKeyModel == KeyModel::TwoStep; }
     void Pen(double x, double y, int p, int event)
     {
@@ -413,7 +413,7 @@ TEST(PipelineFingerprint, StrokesOverAFingerprintMatchAWholeMerge)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(red(c->Canvas().Image().pixel(280, 150)));
     // Thin and wide strokes into, across and beside the fingerprint's edges.
-    const ModelTraits& t = g_TraitsQ230F;
+    const SdkModelTraits& t = g_TraitsQ230F;
     const struct {
         double x0, y0, x1, y1;
         int p;
