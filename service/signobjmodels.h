@@ -126,7 +126,7 @@ public:
     // "m_pfn_VTQ210_SetPenWidth"
     std::string PfnName(SdkEntryPoint ep) const;
     // Lets a benchmark have an unchanged image reported again.
-    void ForgetReportedImages() { m_strLastImageBase64Content.clear(); m_strLastFPImageBase64Content.clear(); }
+    void ForgetReportedImages() { m_lastImageDigest.clear(); m_lastFPImageDigest.clear(); }
 
 private:
     SignObjAdapter(const SignObjAdapter&) = delete;
@@ -142,9 +142,9 @@ private:
     QString GetIdText(SdkEntryPoint ep, const char* pszOperation);
     void CallOpenLCD(bool bOn, const char* pszOperation);
     // Image event array from a Base64 producer and its release function,
-    // reported once per change of *pLast.
+    // reported once per change of the image, told by *pLastDigest.
     QString ReportImage(SdkEntryPoint produce, SdkEntryPoint release, int nImageType, int nFlag, bool bUseFlag,
-                        const char* pszEventType, QString* pLast, const char* pszOperation);
+                        const char* pszEventType, QByteArray* pLastDigest, const char* pszOperation);
     // A copy of a text the SDK handed out, which goes back to its release function.
     QString TakeText(char* pszData, SdkEntryPoint release);
     // SaveDrawingImage with the path as given; returns the SDK's code.
@@ -174,8 +174,10 @@ private:
     bool m_bIdentityRead = false;
     bool m_bPadEventsOn = false;
     QString m_strDecodeFilePath;
-    QString m_strLastImageBase64Content;
-    QString m_strLastFPImageBase64Content; // fingerprint model only
+    // SHA-256 of the last image reported: a digest, not a copy, to tell
+    // "nothing changed" (an empty reply) from a new image.
+    QByteArray m_lastImageDigest;
+    QByteArray m_lastFPImageDigest; // fingerprint model only
 };
 
 // Each model's class: the one adapter, bound to the model's row.

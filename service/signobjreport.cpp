@@ -5,6 +5,7 @@
 #include "signobjsdk.h"
 #include "vtlog.h"
 
+#include <QCryptographicHash>
 #include <QLibrary>
 
 #include <cstring>
@@ -67,7 +68,7 @@ QString SignObjAdapter::GetPointer()
 }
 
 QString SignObjAdapter::ReportImage(SdkEntryPoint produce, SdkEntryPoint release, int nImageType, int nFlag, bool bUseFlag,
-                                    const char* pszEventType, QString* pLast, const char* pszOperation)
+                                    const char* pszEventType, QByteArray* pLastDigest, const char* pszOperation)
 {
     ADAPTER_LOG(pszOperation, "<%ld>-Enter");
     if (!Available(produce) || !Available(release))
@@ -77,23 +78,27 @@ QString SignObjAdapter::ReportImage(SdkEntryPoint produce, SdkEntryPoint release
         pszData = Pfn<sdkfn::PacketsBase64EncodeEx>(produce)(m_traits.nDeviceType, nImageType, nFlag != 0);
     else
         pszData = Pfn<sdkfn::PacketsBase64Encode>(produce)(m_traits.nDeviceType, nImageType);
-    QString strResult = pszData ? QString::fromUtf8(pszData) : QString("");
+    QString strResult("");
     if (pszData) {
-        if (strResult == *pLast) {
-            strResult = QString(""); // unchanged since last reported
-        } else {
-            if (pLast == &m_strLastFPImageBase64Content)
+        const int nLength = int(qstrlen(pszData));
+        // An empty image has the empty digest, as nothing reported yet.
+        const QByteArray digest =
+            nLength ? QCryptographicHash::hash(QByteArray::fromRawData(pszData, nLength), QCryptographicHash::Sha256)
+                    : QByteArray();
+        if (digest != *pLastDigest) {
+            if (pLastDigest == &m_lastFPImageDigest)
                 ADAPTER_LOG(pszOperation, "<%ld>-(strResult != m_strLastFPImageBase64Content)");
-            *pLast = strResult;
-            // Written straight from the SDK's bytes (Base64: nothing to escape).
-            CompactJsonArray event(int(qstrlen(pszData)) + 64);
+            *pLastDigest = digest;
+            // Written straight from the SDK's bytes (Base64: nothing to escape,
+            // one byte a character).
+            CompactJsonArray event(nLength + 64);
             event.beginObject();
             event.member("EventType", pszEventType);
             event.member("Image", pszData);
-            event.member("ImageLength", strResult.length());
+            event.member("ImageLength", nLength);
             event.endObject();
             strResult = event.finish();
-        }
+        } // else unchanged since last reported: the empty text
     }
     Pfn<sdkfn::FreeText>(release)(m_traits.nDeviceType, pszData);
     ADAPTER_LOG(pszOperation, "<%ld>-Leave with strResult.length=%d", strResult.length());
@@ -103,26 +108,26 @@ QString SignObjAdapter::ReportImage(SdkEntryPoint produce, SdkEntryPoint release
 QString SignObjAdapter::GetInks()
 {
     return ReportImage(EP_PacketsBase64Encode, EP_PacketsBase64EncodeFree, EBITI_PNG, 0, false, "0",
-                       &m_strLastImageBase64Content, "GetInks");
+                       &m_lastImageDigest, "GetInks");
 }
 
 QString SignObjAdapter::GetOpaqueInks()
 {
     return ReportImage(EP_PacketsBase64EncodeEx, EP_PacketsBase64EncodeExFree, EBITI_PNG, 0, true, "0",
-                       &m_strLastImageBase64Content, "GetOpaqueInks");
+                       &m_lastImageDigest, "GetOpaqueInks");
 }
 
 QString SignObjAdapter::WPSGetInks()
 {
     return ReportImage(EP_PacketsBase64EncodeEx, EP_PacketsBase64EncodeExFree, EBITI_JPG, 0, true, "0",
-                       &m_strLastImageBase64Content, "WPSGetInks");
+                       &m_lastImageDigest, "WPSGetInks");
 }
 
 QString SignObjAdapter::GetFingerPrintImage(bool bFPImageOnly)
 {
     // Both entry points are resolved only for the fingerprint model.
     return ReportImage(EP_GetFPImageBase64Data, EP_FreeFPImageBase64Data, EBITI_PNG, bFPImageOnly ? 1 : 0, true, "3",
-                       &m_strLastFPImageBase64Content, "GetFingerPrintImage");
+                       &m_lastFPImageDigest, "GetFingerPrintImage");
 }
 
 QString SignObjAdapter::TakeText(char* pszData, SdkEntryPoint release)

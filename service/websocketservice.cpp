@@ -135,6 +135,8 @@ WebSocketService::Status WebSocketService::status() const
     return status;
 }
 
+// Part of the service's named interface; the request road builds its replies
+// as text and tells "no reply" by the row it finds.
 bool WebSocketService::isNullJsonObject(const QJsonObject& object) const
 {
     return object.isEmpty();
@@ -376,16 +378,14 @@ void WebSocketService::processTextMessage(QString message)
         Hold(*pClient, frame, qint64(message.size()) * qint64(sizeof(QChar)));
         return;
     }
-    // The row's handler runs straight from here: the lookup returns first.
-    const RequestCall call = Lookup(message, pSocket);
-    if (call.pRow)
-        SendReply(pSocket, call.pRow, call.pfnAnswer(call), message.size());
-    else if (message.size() >= ClientOutbox::OUTBOX_HANDOVER_BYTES)
-        ReleaseFreedMemorySoon();
+    AnswerText(pSocket, message);
 }
 
+// The one road of a text request to its reply, for frames as they come and
+// for held frames once their site is allowed.
 void WebSocketService::AnswerText(QWebSocket* pSocket, const QString& message)
 {
+    // The row's handler runs straight from here: the lookup returns first.
     const RequestCall call = Lookup(message, pSocket);
     if (call.pRow)
         SendReply(pSocket, call.pRow, call.pfnAnswer(call), message.size());
