@@ -58,6 +58,9 @@ struct InkPoint {
 // default body, so an adapter overrides only what its model supports. The
 // defaults are also the manager's answers while it holds no adapter: no
 // ink ("[]"), no key press (-1), empty text, nothing done.
+// IsValid, GetOpaqueInks, WPSSignConfirmed, WPSGetInks and
+// GetSVGImageBase64Data have no request row: they belong to the adapters'
+// published interface for native hosts, not to the WebSocket protocol.
 class SignObjInterface
 {
 public:
