@@ -56,6 +56,11 @@ constexpr unsigned VtinkModelCaps(int nDeviceId)
     return VTINK_FOR_EACH_MODEL(VTINK_CAPS_OF) 0u;
 }
 #undef VTINK_CAPS_OF
+/* Whether a model has every capability in caps (0: any model). */
+constexpr bool VtinkModelHas(int nDeviceId, unsigned caps)
+{
+    return (VtinkModelCaps(nDeviceId) & caps) == caps;
+}
 #endif
 
 #endif

@@ -95,7 +95,7 @@ VTINKDRV_API int VTSPDAPI_Initial(int nDeviceID, HWSignDataCallback pfnHWSignDat
         VT_LOG(label, "<%ld>-(bSupportedDeviceID == false) || (pfnHWSignDataCallback == NULL) !");
         return VTSPDART_INVALID_PARAMETERS;
     }
-    if ((VtinkModelCaps(model->nDeviceID) & VTINK_CAP_FINGERPRINT) && !pfnFPDataCallback) {
+    if (VtinkModelHas(model->nDeviceID, VTINK_CAP_FINGERPRINT) && !pfnFPDataCallback) {
         VT_LOG(label, "<%ld>-(nDeviceID == VTQ230F_DEVICE) && (pfnFPDataCallback == NULL) !");
         return VTSPDART_INVALID_PARAMETERS;
     }

@@ -8,11 +8,12 @@
 
 namespace {
 
-// Which models resolve an entry point; every one a model resolves is required.
-enum class Need {
-    Every,      // all models
-    Screen,     // pads with a screen (not the tablets)
-    Fingerprint // the fingerprint pad
+// Which models resolve an entry point, by the capabilities it needs
+// (vtinkmodels.h); every one a model resolves is required.
+enum Need : unsigned {
+    Every = 0,                           // all models
+    Screen = VTINK_CAP_SCREEN,           // pads with a screen (not the tablets)
+    Fingerprint = VTINK_CAP_FINGERPRINT, // the fingerprint pad
 };
 
 template <class Fn> struct Entry {
@@ -35,16 +36,10 @@ const auto kEntries = std::make_tuple(
     VT_ENTRY(ShowFPImageOnDevice, Fingerprint));
 #undef VT_ENTRY
 
-bool Needed(Need eNeed, const SdkModelTraits& traits)
-{
-    return eNeed == Need::Every || (eNeed == Need::Screen && traits.HasScreen()) ||
-           (eNeed == Need::Fingerprint && traits.HasFingerprint());
-}
-
 template <class Fn>
 bool Bind(QLibrary& library, const SdkModelTraits& traits, DriverEntryPoints& api, const Entry<Fn>& entry)
 {
-    if (!Needed(entry.eNeed, traits))
+    if (!VtinkModelHas(traits.nDeviceId, entry.eNeed))
         return true;
     api.*entry.pMember = reinterpret_cast<Fn>(library.resolve(entry.pszName));
     return api.*entry.pMember != nullptr;

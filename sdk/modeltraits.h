@@ -47,9 +47,9 @@ struct SdkModelTraits {
 
     // From the shared model list.
     // LCD, pen id, secure id and version screen; LCD on at connect, off at shutdown.
-    bool HasScreen() const { return (VtinkModelCaps(nDeviceId) & VTINK_CAP_SCREEN) != 0; }
+    bool HasScreen() const { return VtinkModelHas(nDeviceId, VTINK_CAP_SCREEN); }
     // Fingerprint reader: its callback, screen images, the fingerprint layer.
-    bool HasFingerprint() const { return (VtinkModelCaps(nDeviceId) & VTINK_CAP_FINGERPRINT) != 0; }
+    bool HasFingerprint() const { return VtinkModelHas(nDeviceId, VTINK_CAP_FINGERPRINT); }
     const char* Name() const;        // "Q210": class and log names
     const char* Family() const;      // "VTQ210_": the export prefix
     const char* DeviceConst() const; // "VTQ210_DEVICE", for log lines

@@ -168,7 +168,7 @@ std::string SignObjAdapter::PfnName(SdkEntryPoint ep) const
 
 bool SignObjAdapter::ModelHas(SdkEntryPoint ep) const
 {
-    return (ENTRY_POINTS[ep].needs & ~VtinkModelCaps(m_traits.nDeviceType)) == 0;
+    return VtinkModelHas(m_traits.nDeviceType, ENTRY_POINTS[ep].needs);
 }
 
 bool SignObjAdapter::IsLoaded() const
